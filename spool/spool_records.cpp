@@ -30,11 +30,12 @@ struct LineBuffer {
     int count;
 };
 
-void appendCharacter(LineBuffer* line, int character)
+void appendCharacters(LineBuffer* line, const unsigned char* characters, int count)
 {
-    if (line->count < maxTextLineLength) {
-        line->characters[line->count++] = static_cast<char>(character);
-    }
+    int room = maxTextLineLength - line->count;
+    int kept = count < room ? count : room;
+    std::memcpy(line->characters + line->count, characters, static_cast<size_t>(kept));
+    line->count += kept;
 }
 
 void appendRepeated(LineBuffer* line, int character, int64_t times)
@@ -156,13 +157,27 @@ RecordHeader readRecordHeader(SpoolStream* stream)
     return header;
 }
 
+bool isLineEnd(unsigned char value)
+{
+    return value == 10 || value == 0;
+}
+
+bool isDropped(unsigned char value)
+{
+    return value == 13 || value == 15;
+}
+
 void splitTextLines(SpoolStream* stream, int32_t payloadSize, TextLineHandler onLine, void* context)
 {
     LineBuffer line;
     line.count = 0;
-    for (int64_t left = payloadSize; left > 0; left--) {
-        int value = readByte(stream);
-        if (value < 0) {
+    int64_t left = payloadSize;
+    // Text is most of what a job reads, so it is scanned a buffered stretch
+    // at a time: runs of ordinary characters are copied whole.
+    while (left > 0) {
+        const unsigned char* bytes = nullptr;
+        int available = bufferedBytes(stream, &bytes);
+        if (available == 0) {
             // Every byte from here on reads as 0xFF, which neither drops nor
             // ends anything: the rest of the payload is one run of 0xFF
             // characters closed by the last byte. Taking it in one step keeps
@@ -171,13 +186,27 @@ void splitTextLines(SpoolStream* stream, int32_t payloadSize, TextLineHandler on
             endLine(&line, onLine, context);
             return;
         }
-        if (value == 13 || value == 15) {
-            continue;
+        int span = left < available ? static_cast<int>(left) : available;
+        int at = 0;
+        while (at < span) {
+            int runStart = at;
+            while (at < span && !isLineEnd(bytes[at]) && !isDropped(bytes[at])) {
+                at++;
+            }
+            appendCharacters(&line, bytes + runStart, at - runStart);
+            if (at < span) {
+                if (isLineEnd(bytes[at])) {
+                    endLine(&line, onLine, context);
+                }
+                at++;
+            }
         }
-        if (value != 0 && value != 10) {
-            appendCharacter(&line, value);
-        }
-        if (value == 0 || value == 10 || left == 1) {
+        consumeBuffered(stream, span);
+        left -= span;
+        // The last payload byte ends the line, unless it was a line end
+        // (which already did) or a dropped byte (which is not there at all).
+        unsigned char last = bytes[span - 1];
+        if (left == 0 && !isLineEnd(last) && !isDropped(last)) {
             endLine(&line, onLine, context);
         }
     }

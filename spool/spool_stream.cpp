@@ -174,6 +174,21 @@ int readBytes(SpoolStream* stream, unsigned char* destination, int count)
     return copied;
 }
 
+int bufferedBytes(SpoolStream* stream, const unsigned char** bytes)
+{
+    int available = stream->bufferFill - stream->bufferPos;
+    if (available <= 0) {
+        available = refill(stream);
+    }
+    *bytes = stream->buffer + stream->bufferPos;
+    return available;
+}
+
+void consumeBuffered(SpoolStream* stream, int count)
+{
+    stream->bufferPos += count;
+}
+
 int readBE16(SpoolStream* stream)
 {
     int high = readByte(stream) & 0xFF;

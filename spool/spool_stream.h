@@ -72,6 +72,13 @@ inline int readByte(SpoolStream* stream)
 // before the end of data. Same result as count calls of readByte().
 int readBytes(SpoolStream* stream, unsigned char* destination, int count);
 
+// The bytes buffered from the position on, refilled when none are: points
+// *bytes at them and returns how many, or 0 at end of data. A decoder can
+// scan a stretch of bytes without a call per byte, then move past the ones
+// it used with consumeBuffered() (count at most what was returned).
+int bufferedBytes(SpoolStream* stream, const unsigned char** bytes);
+void consumeBuffered(SpoolStream* stream, int count);
+
 // Two bytes, the first the high byte, as 0 to 65535. A byte past the end of
 // data counts as 0xFF. Callers that read a count take it as signed 16-bit.
 int readBE16(SpoolStream* stream);
