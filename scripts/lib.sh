@@ -24,6 +24,9 @@ buildPackages=(
     cmake make g++ libgtest-dev googletest libbenchmark-dev zlib1g-dev
     g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
     wine wine64 xvfb xauth fonts-liberation
+    # The print tests read back what was printed: Ghostscript turns each
+    # print document into a PDF, and Poppler's tools read the PDF.
+    ghostscript poppler-utils
 )
 
 export WINEDEBUG=-all
@@ -67,4 +70,46 @@ startXvfb() {
 stopXvfb() {
     [ -n "$xvfbPid" ] && kill "$xvfbPid" 2>/dev/null
     xvfbPid=""
+}
+
+# Gives the Wine prefix $1 a default printer, "Fernquill Test PDF", that
+# writes each print document to a PDF file of its own, by running the setup
+# program $2 (tests/setup_test_printer.cpp, built for Windows) in it. A third
+# argument "letter" gives it Letter paper instead of A4.
+#
+# The printer runs ps2pdf under /bin/sh in the environment of the process
+# that prints, so PRINT_OUT_DIR must be set there (not here) to an existing
+# folder: each document becomes PRINT_OUT_DIR/job-<nanoseconds>.pdf, and the
+# names sort in printing order. A file appears only once Ghostscript is done
+# with it. Without PRINT_OUT_DIR nothing is written and EndDoc fails. Whoever
+# waits for the files waits with a bounded timeout rather than count on
+# EndDoc having waited for Ghostscript (Wine 8.0 does, for 0.3 to 0.6 s).
+installTestPrinter() {
+    local prefix="$1"
+    local setup="$2"
+    local options=()
+    case "${3:-}" in
+        "") ;;
+        letter) options=(--letter) ;;
+        *)
+            echo "installTestPrinter: unknown paper '$3' (only 'letter')" >&2
+            return 1
+            ;;
+    esac
+    if ! command -v ps2pdf >/dev/null 2>&1; then
+        echo "installTestPrinter: ps2pdf is missing (Debian package ghostscript)" >&2
+        return 1
+    fi
+    local log
+    log=$(mktemp) || return 1
+    # Into a file, not a pipe: Wine's helper processes inherit the output and
+    # would hold a pipe open after the setup program ends.
+    WINEPREFIX="$prefix" wine "$setup" "${options[@]}" </dev/null >"$log" 2>&1
+    local status=$?
+    # The printer reaches the prefix's registry files only when the server
+    # ends; a copy of the prefix made before then would have no printer.
+    WINEPREFIX="$prefix" wineserver -w
+    cat "$log"
+    rm -f "$log"
+    return $status
 }

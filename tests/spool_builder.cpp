@@ -1,5 +1,6 @@
 #include "tests/spool_builder.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -143,10 +144,10 @@ Bytes buildSpoolFile(const SpoolDatabase& database)
 
 Bytes textRecord(const Bytes& payload, int flags, int kind)
 {
-    Bytes out;
-    out.push_back(static_cast<unsigned char>(kind));
-    out.push_back(static_cast<unsigned char>(flags));
-    out.insert(out.end(), payload.begin(), payload.end());
+    Bytes out(payload.size() + 2);
+    out[0] = static_cast<unsigned char>(kind);
+    out[1] = static_cast<unsigned char>(flags);
+    std::copy(payload.begin(), payload.end(), out.begin() + 2);
     return out;
 }
 

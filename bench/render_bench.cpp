@@ -1,0 +1,91 @@
+// Pages per second rendering a mixed spool file on the software surface at a
+// printer's 300 dpi, walking the file as a print job does.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "render/bitmap_surface.h"
+#include "render/page_renderer.h"
+#include "tests/spool_builder.h"
+
+using namespace spooltest;
+
+namespace {
+
+const int dpi = 300;
+const int letterWidth = 2550;   // 8.5 in
+const int letterHeight = 3300;  // 11 in
+
+// Twelve pages: text only, an image scaled up from 72 dpi (raw, then
+// compressed), and text followed by an image on the same page.
+Bytes makeMixedSpoolFile()
+{
+    std::string text;
+    for (int line = 0; line < 60; line++) {
+        text += "Invoice line " + std::to_string(line) + "    qty 3    each 4.99    total 14.97\r\n";
+    }
+    const int width = 576;  // 8 in at 72 dpi
+    const int height = 720;
+    Bytes bits = makeTestBitmap(rowBytesFor(width), height, 11);
+    ImageFields fields;
+    fields.width = width;
+    fields.height = height;
+
+    SpoolDatabase database;
+    for (int round = 0; round < 3; round++) {
+        database.records.push_back(textRecord(text));
+        fields.flags = 0;
+        database.records.push_back(imageRecord(fields, bits));
+        fields.flags = recordFlagCompressed;
+        database.records.push_back(imageRecord(fields, encodeImageRuns(bits, rowBytesFor(width))));
+        database.records.push_back(textRecord(text.substr(0, 600), recordFlagContinued));
+        database.records.push_back(imageRecord(fields, encodeImageRuns(bits, rowBytesFor(width))));
+    }
+    return buildSpoolFile(database);
+}
+
+int renderEveryPage(SpoolStream* stream, DrawSurface* surface, const PagePlacement& placement)
+{
+    int count = 0;
+    readSpoolHeader(stream, &count, nullptr, nullptr);
+    seekTo(stream, 0);
+    int pages = 0;
+    for (int i = 0; i < count; i++) {
+        renderPage(surface, placement, stream, i, count, false);
+        pages++;
+        for (int32_t next = 0; i + 1 < count; i++) {
+            readRecordExtent(stream, i + 1, &next, nullptr);
+            if (next >= tell(stream)) {
+                break;
+            }
+        }
+    }
+    return pages;
+}
+
+void renderMixedPages(benchmark::State& state)
+{
+    static TempFile file(makeMixedSpoolFile());
+    DrawSurface* surface = createPageSurface(letterWidth, letterHeight, dpi, dpi, 0, 0);
+    if (surface == nullptr) {
+        state.SkipWithError("no page surface");
+        return;
+    }
+    PagePlacement placement = {0, 0, dpi, dpi, letterWidth, letterHeight};
+    int64_t pages = 0;
+    for (auto _ : state) {
+        SpoolStream* stream = openSpoolStream(file.path().c_str());
+        if (stream == nullptr) {
+            state.SkipWithError("cannot open the spool file");
+            break;
+        }
+        pages += renderEveryPage(stream, surface, placement);
+        closeSpoolStream(stream);
+    }
+    destroyPageSurface(surface);
+    state.counters["pages_per_second"] = benchmark::Counter(static_cast<double>(pages), benchmark::Counter::kIsRate);
+}
+
+}  // namespace
+
+BENCHMARK(renderMixedPages)->Unit(benchmark::kMillisecond);

@@ -1,0 +1,356 @@
+// Gives a Wine prefix a default printer that turns every print document into
+// a PDF file of its own, so the print tests can read back what was printed.
+//
+// How it works, and the Wine 8 quirks it works around:
+// - The printer runs on Wine's PostScript driver with the generic PPD that
+//   Wine keeps inside winspool.drv as resource "PPDFILE" #1. The driver
+//   install copies the PPD from a file, so it is written to a temporary file
+//   first and removed afterwards.
+// - The printer's port is the short name "FQPDF:". When the spooler schedules
+//   a job it looks the port up under HKCU\Software\Wine\Printing\Spooler and
+//   prints to what it finds there: a "|" pipe into ps2pdf. The pipe could be
+//   the port name itself, but a short port keeps the printer's level-5
+//   description (name and port) small: the Fernquill spooler reads it into
+//   a 60-byte buffer. Wine asks for 36 bytes plus both names in UTF-16 even
+//   from GetPrinterA, so on port "FQPDF:" only a name of up to four
+//   characters (--name PDF) fits; the default name does not. The command
+//   holds no comma: the print processor opens the port as "<command>, Port",
+//   which OpenPrinter cuts at the first comma.
+// - The command runs under /bin/sh with the environment of the process that
+//   prints, so PRINT_OUT_DIR must be set in that process, not here. Ghostscript
+//   writes under a temporary name that is renamed when it ends, so a file
+//   named *.pdf is always whole. The name is the time in nanoseconds:
+//   documents printed one after the other sort in printing order. When
+//   Ghostscript fails (a font of height 0 gives a zero font matrix, and the
+//   page comes out blank) the PDF is still renamed, so a test sees the blank
+//   page instead of waiting, and EndDoc reports the failure.
+// - Port "FILE:" would pop up a file name dialog, and print processor
+//   "wineps" prints nothing: the printer uses "winprint" with RAW data.
+// - The paper is A4 unless the per-printer "PPD Overrides" value
+//   "DefaultPageSize" names another size. The PostScript driver reads it
+//   when it first loads the printer's PPD in a process, so the process that
+//   sets it keeps A4.
+// - Wine keeps the default printer in the "Device" value under
+//   HKCU\Software\Microsoft\Windows NT\CurrentVersion\Windows; --none
+//   removes it if deleting the printer leaves it behind.
+// - Wine's EnumPrinters with PRINTER_ENUM_DEFAULT alone always succeeds with
+//   no printer (it behaves like Windows NT, where the flag was for 9x only),
+//   so the default printer is checked with GetDefaultPrinterA instead.
+//
+// Usage: setup_test_printer [--letter] [--name NAME]
+//        setup_test_printer --none [--name NAME]
+// Prints what it did; exits 0 on success, 1 on failure, 2 on bad usage.
+#include <windows.h>
+#include <winspool.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char defaultPrinterName[] = "Fernquill Test PDF";
+const char driverName[] = "Wine PostScript Driver";
+const char portName[] = "FQPDF:";
+const char spoolerKey[] = "Software\\Wine\\Printing\\Spooler";
+const char windowsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+// ${PRINT_OUT_DIR:?} makes the shell fail loudly instead of writing to "/".
+const char pipeCommand[] =
+    "|f=\"${PRINT_OUT_DIR:?}/job-$(date +%s%N)\"; "
+    "ps2pdf - \"$f.part\"; s=$?; mv \"$f.part\" \"$f.pdf\"; exit $s";
+// The spooler's own lookup of the default printer uses this buffer size.
+const DWORD spoolerLevel5Buffer = 60;
+
+struct SetupOptions {
+    const char* printerName;
+    bool letterPaper;
+    bool noPrinter;
+};
+
+void reportFailure(const char* what, DWORD error)
+{
+    std::fprintf(stderr, "setup_test_printer: %s failed (error %lu)\n", what, static_cast<unsigned long>(error));
+}
+
+int parseOptions(int argc, char** argv, SetupOptions* options)
+{
+    options->printerName = defaultPrinterName;
+    options->letterPaper = false;
+    options->noPrinter = false;
+    for (int i = 1; i < argc; i++) {
+        if (std::strcmp(argv[i], "--letter") == 0) {
+            options->letterPaper = true;
+        } else if (std::strcmp(argv[i], "--none") == 0) {
+            options->noPrinter = true;
+        } else if (std::strcmp(argv[i], "--name") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
+            options->printerName = argv[++i];
+        } else {
+            return -1;
+        }
+    }
+    if (options->noPrinter && options->letterPaper) {
+        return -1;
+    }
+    return 0;
+}
+
+// Writes the generic PPD from winspool.drv's resources to a temporary file
+// named in ppdPath (MAX_PATH characters).
+int extractGenericPpd(char* ppdPath)
+{
+    HMODULE winspool = LoadLibraryExA("winspool.drv", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (winspool == nullptr) {
+        reportFailure("LoadLibraryExA(winspool.drv)", GetLastError());
+        return -1;
+    }
+    HRSRC resource = FindResourceA(winspool, MAKEINTRESOURCEA(1), "PPDFILE");
+    HGLOBAL loaded = resource != nullptr ? LoadResource(winspool, resource) : nullptr;
+    const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
+    DWORD size = resource != nullptr ? SizeofResource(winspool, resource) : 0;
+    if (data == nullptr || size == 0) {
+        reportFailure("finding resource PPDFILE #1 in winspool.drv", GetLastError());
+        FreeLibrary(winspool);
+        return -1;
+    }
+
+    char tempDir[MAX_PATH];
+    DWORD dirLength = GetTempPathA(MAX_PATH, tempDir);
+    if (dirLength == 0 || dirLength >= MAX_PATH || GetTempFileNameA(tempDir, "fqp", 0, ppdPath) == 0) {
+        reportFailure("making a temporary file", GetLastError());
+        FreeLibrary(winspool);
+        return -1;
+    }
+    HANDLE file = CreateFileA(ppdPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        reportFailure("CreateFileA(PPD)", GetLastError());
+        DeleteFileA(ppdPath);
+        FreeLibrary(winspool);
+        return -1;
+    }
+    DWORD written = 0;
+    BOOL wrote = WriteFile(file, data, size, &written, nullptr);
+    DWORD writeError = GetLastError();
+    CloseHandle(file);
+    FreeLibrary(winspool);
+    if (!wrote || written != size) {
+        reportFailure("WriteFile(PPD)", writeError);
+        DeleteFileA(ppdPath);
+        return -1;
+    }
+    std::printf("Extracted the generic PPD (%lu bytes) to %s\n", static_cast<unsigned long>(size), ppdPath);
+    return 0;
+}
+
+int installDriver(const char* ppdPath)
+{
+    DRIVER_INFO_3A driver = {};
+    driver.cVersion = 3;
+    driver.pName = const_cast<char*>(driverName);
+    driver.pDriverPath = const_cast<char*>("wineps.drv");
+    driver.pConfigFile = const_cast<char*>("wineps.drv");
+    driver.pDataFile = const_cast<char*>(ppdPath);
+    driver.pDefaultDataType = const_cast<char*>("RAW");
+    if (!AddPrinterDriverExA(nullptr, 3, reinterpret_cast<BYTE*>(&driver), APD_COPY_NEW_FILES | APD_COPY_FROM_DIRECTORY)) {
+        reportFailure("AddPrinterDriverExA", GetLastError());
+        return -1;
+    }
+    std::printf("Installed driver \"%s\"\n", driverName);
+    return 0;
+}
+
+// Returns 0 when the printer is gone or was never there.
+int deletePrinterIfPresent(const char* name)
+{
+    PRINTER_DEFAULTSA access = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE printer = nullptr;
+    if (!OpenPrinterA(const_cast<char*>(name), &printer, &access)) {
+        return 0;
+    }
+    BOOL deleted = DeletePrinter(printer);
+    DWORD error = GetLastError();
+    ClosePrinter(printer);
+    if (!deleted) {
+        reportFailure("DeletePrinter", error);
+        return -1;
+    }
+    std::printf("Deleted printer \"%s\"\n", name);
+    return 0;
+}
+
+int setSpoolerPipe()
+{
+    HKEY key = nullptr;
+    LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, spoolerKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (result != ERROR_SUCCESS) {
+        reportFailure("RegCreateKeyExA(Wine\\Printing\\Spooler)", static_cast<DWORD>(result));
+        return -1;
+    }
+    result = RegSetValueExA(key, portName, 0, REG_SZ, reinterpret_cast<const BYTE*>(pipeCommand), sizeof pipeCommand);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS) {
+        reportFailure("RegSetValueExA(port command)", static_cast<DWORD>(result));
+        return -1;
+    }
+    std::printf("Port %s prints to: %s\n", portName, pipeCommand);
+    return 0;
+}
+
+// Deletes a registry value; a value that is not there counts as deleted.
+int deleteUserValue(const char* keyName, const char* valueName)
+{
+    HKEY key = nullptr;
+    LONG result = RegOpenKeyExA(HKEY_CURRENT_USER, keyName, 0, KEY_SET_VALUE, &key);
+    if (result == ERROR_FILE_NOT_FOUND) {
+        return 0;
+    }
+    if (result == ERROR_SUCCESS) {
+        result = RegDeleteValueA(key, valueName);
+        RegCloseKey(key);
+    }
+    if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
+        reportFailure("deleting a registry value", static_cast<DWORD>(result));
+        return -1;
+    }
+    return 0;
+}
+
+int addPdfPrinter(const SetupOptions& options)
+{
+    PRINTER_INFO_2A info = {};
+    info.pPrinterName = const_cast<char*>(options.printerName);
+    info.pPortName = const_cast<char*>(portName);
+    info.pDriverName = const_cast<char*>(driverName);
+    info.pPrintProcessor = const_cast<char*>("winprint");
+    info.pDatatype = const_cast<char*>("RAW");
+    info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+    HANDLE printer = AddPrinterA(nullptr, 2, reinterpret_cast<BYTE*>(&info));
+    if (printer == nullptr) {
+        reportFailure("AddPrinterA", GetLastError());
+        return -1;
+    }
+    std::printf("Added printer \"%s\" on port %s\n", options.printerName, portName);
+
+    int status = 0;
+    if (options.letterPaper) {
+        static const char letter[] = "Letter";
+        DWORD error = SetPrinterDataExA(printer, "PPD Overrides", "DefaultPageSize", REG_SZ,
+                                        reinterpret_cast<BYTE*>(const_cast<char*>(letter)), sizeof letter);
+        if (error != ERROR_SUCCESS) {
+            reportFailure("SetPrinterDataExA(PPD Overrides)", error);
+            status = -1;
+        } else {
+            // The driver has already loaded this printer's PPD in this
+            // process, so only processes started from now on see Letter.
+            std::printf("Paper: Letter, for processes started from now on\n");
+        }
+    }
+    ClosePrinter(printer);
+    return status;
+}
+
+int makeDefault(const char* name)
+{
+    if (!SetDefaultPrinterA(name)) {
+        reportFailure("SetDefaultPrinterA", GetLastError());
+        return -1;
+    }
+    std::printf("Default printer: \"%s\"\n", name);
+    return 0;
+}
+
+// Shows what the print tests will meet: the default printer, the size of
+// its level-5 description and, if asked, the device capabilities of a DC
+// on it.
+int reportDefaultPrinter(const char* expectedName, bool showDevice)
+{
+    char name[256];
+    DWORD length = sizeof name;
+    if (!GetDefaultPrinterA(name, &length)) {
+        reportFailure("GetDefaultPrinterA", GetLastError());
+        return -1;
+    }
+    if (std::strcmp(name, expectedName) != 0) {
+        std::fprintf(stderr, "setup_test_printer: the default printer is \"%s\", not \"%s\"\n", name, expectedName);
+        return -1;
+    }
+
+    HANDLE printer = nullptr;
+    if (!OpenPrinterA(name, &printer, nullptr)) {
+        reportFailure("OpenPrinterA", GetLastError());
+        return -1;
+    }
+    DWORD needed = 0;
+    GetPrinterA(printer, 5, nullptr, 0, &needed);
+    ClosePrinter(printer);
+    std::printf("Level-5 description: %lu bytes (the Fernquill spooler's buffer holds %lu)\n",
+                static_cast<unsigned long>(needed), static_cast<unsigned long>(spoolerLevel5Buffer));
+    DWORD returned = 0;
+    needed = 0;
+    EnumPrintersA(PRINTER_ENUM_DEFAULT, nullptr, 5, nullptr, 0, &needed, &returned);
+    std::printf("EnumPrintersA(PRINTER_ENUM_DEFAULT) asks for %lu bytes%s\n", static_cast<unsigned long>(needed),
+                needed == 0 ? ": Wine returns no printer for it" : "");
+
+    if (!showDevice) {
+        return 0;
+    }
+    HDC dc = CreateDCA(nullptr, name, nullptr, nullptr);
+    if (dc == nullptr) {
+        reportFailure("CreateDCA", GetLastError());
+        return -1;
+    }
+    std::printf("Device: %d x %d dots at %d x %d dpi, paper %d x %d, offset %d, %d\n", GetDeviceCaps(dc, HORZRES),
+                GetDeviceCaps(dc, VERTRES), GetDeviceCaps(dc, LOGPIXELSX), GetDeviceCaps(dc, LOGPIXELSY),
+                GetDeviceCaps(dc, PHYSICALWIDTH), GetDeviceCaps(dc, PHYSICALHEIGHT), GetDeviceCaps(dc, PHYSICALOFFSETX),
+                GetDeviceCaps(dc, PHYSICALOFFSETY));
+    DeleteDC(dc);
+    return 0;
+}
+
+int installPdfPrinter(const SetupOptions& options)
+{
+    char ppdPath[MAX_PATH];
+    if (extractGenericPpd(ppdPath) != 0) {
+        return -1;
+    }
+    int status = installDriver(ppdPath);
+    DeleteFileA(ppdPath);
+    if (status != 0) {
+        return -1;
+    }
+    // A fresh printer: a rerun must not keep the paper of the last one.
+    if (deletePrinterIfPresent(options.printerName) != 0 || setSpoolerPipe() != 0 || addPdfPrinter(options) != 0 ||
+        makeDefault(options.printerName) != 0) {
+        return -1;
+    }
+    return reportDefaultPrinter(options.printerName, !options.letterPaper);
+}
+
+int removeDefaultPrinter(const SetupOptions& options)
+{
+    if (deletePrinterIfPresent(options.printerName) != 0 || deleteUserValue(windowsKey, "Device") != 0) {
+        return -1;
+    }
+    char name[256];
+    DWORD length = sizeof name;
+    if (GetDefaultPrinterA(name, &length)) {
+        std::fprintf(stderr, "setup_test_printer: there is still a default printer (\"%s\")\n", name);
+        return -1;
+    }
+    std::printf("No default printer\n");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    SetupOptions options;
+    if (parseOptions(argc, argv, &options) != 0) {
+        std::fprintf(stderr,
+                     "usage: setup_test_printer [--letter] [--name NAME]\n"
+                     "       setup_test_printer --none [--name NAME]\n");
+        return 2;
+    }
+    int status = options.noPrinter ? removeDefaultPrinter(options) : installPdfPrinter(options);
+    std::fflush(stdout);
+    return status == 0 ? 0 : 1;
+}

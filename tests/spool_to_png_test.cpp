@@ -1,0 +1,517 @@
+// spool_to_png run as a user runs it: spool files from the builder go in,
+// PNG files come out and are decoded back here with zlib, chunk CRCs and
+// all. The Windows build of this test runs the Windows tool, through cmd.exe
+// (under Wine on Linux).
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "tests/spool_builder.h"
+
+using namespace spooltest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---- Reading the PNG back ---------------------------------------------------
+
+// A decoded 1-bit grayscale PNG; error says what was wrong with the file.
+struct DecodedPng {
+    std::string error;
+    int width = 0;
+    int height = 0;
+    int rowBytes = 0;
+    Bytes rows;  // unfiltered, 0 = black as PNG stores it
+
+    bool black(int x, int y) const { return (rows[size_t(y) * rowBytes + x / 8] & (0x80 >> (x % 8))) == 0; }
+};
+
+uint32_t be32(const Bytes& bytes, size_t at)
+{
+    return (uint32_t(bytes[at]) << 24) | (uint32_t(bytes[at + 1]) << 16) | (uint32_t(bytes[at + 2]) << 8) |
+           uint32_t(bytes[at + 3]);
+}
+
+int paeth(int left, int up, int upLeft)
+{
+    int p = left + up - upLeft;
+    int pa = std::abs(p - left);
+    int pb = std::abs(p - up);
+    int pc = std::abs(p - upLeft);
+    return pa <= pb && pa <= pc ? left : pb <= pc ? up : upLeft;
+}
+
+// Undoes the five PNG filters in place; at 1 bit a "pixel" is one byte.
+std::string unfilter(const Bytes& filtered, DecodedPng* png)
+{
+    size_t stride = size_t(png->rowBytes);
+    png->rows.assign(stride * png->height, 0);
+    for (size_t y = 0; y < size_t(png->height); y++) {
+        int filter = filtered[y * (stride + 1)];
+        const unsigned char* in = &filtered[y * (stride + 1) + 1];
+        unsigned char* out = &png->rows[y * stride];
+        const unsigned char* above = y > 0 ? out - stride : nullptr;
+        for (size_t i = 0; i < stride; i++) {
+            int left = i > 0 ? out[i - 1] : 0;
+            int up = above ? above[i] : 0;
+            int upLeft = above && i > 0 ? above[i - 1] : 0;
+            int predictor[] = {0, left, up, (left + up) / 2, paeth(left, up, upLeft)};
+            if (filter > 4) {
+                return "unknown filter " + std::to_string(filter);
+            }
+            out[i] = static_cast<unsigned char>(in[i] + predictor[filter]);
+        }
+    }
+    return "";
+}
+
+DecodedPng readPng(const std::string& path)
+{
+    DecodedPng png;
+    std::ifstream file(path, std::ios::binary);
+    Bytes bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const Bytes signature = {137, 80, 78, 71, 13, 10, 26, 10};
+    if (bytes.size() < 8 || !std::equal(signature.begin(), signature.end(), bytes.begin())) {
+        png.error = "no PNG signature";
+        return png;
+    }
+    Bytes compressed;
+    bool ended = false;
+    for (size_t at = 8; !ended; ) {
+        if (at + 12 > bytes.size() || at + 12 + be32(bytes, at) > bytes.size()) {
+            png.error = "chunk runs past the end";
+            return png;
+        }
+        uint32_t length = be32(bytes, at);
+        std::string type(bytes.begin() + at + 4, bytes.begin() + at + 8);
+        const unsigned char* data = &bytes[at + 8];
+        if (crc32(0L, &bytes[at + 4], length + 4) != be32(bytes, at + 8 + length)) {
+            png.error = "bad CRC in " + type;
+            return png;
+        }
+        if (type == "IHDR") {
+            png.width = int(be32(bytes, at + 8));
+            png.height = int(be32(bytes, at + 12));
+            if (data[8] != 1 || data[9] != 0 || data[12] != 0) {
+                png.error = "not 1-bit grayscale, uninterlaced";
+                return png;
+            }
+        } else if (type == "IDAT") {
+            compressed.insert(compressed.end(), data, data + length);
+        }
+        ended = type == "IEND";
+        at += 12 + length;
+    }
+    png.rowBytes = (png.width + 7) / 8;
+    Bytes filtered((size_t(png.rowBytes) + 1) * png.height + 1);
+    uLongf size = uLongf(filtered.size());
+    if (uncompress(filtered.data(), &size, compressed.data(), uLong(compressed.size())) != Z_OK ||
+        size != filtered.size() - 1) {
+        png.error = "image data does not inflate to the rows";
+        return png;
+    }
+    png.error = unfilter(filtered, &png);
+    return png;
+}
+
+// Black pixels in [x0, x1) x [y0, y1).
+long blackIn(const DecodedPng& png, int x0, int y0, int x1, int y1)
+{
+    long count = 0;
+    for (int y = y0; y < y1; y++) {
+        for (int x = x0; x < x1; x++) {
+            count += png.black(x, y) ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+long blackPixels(const DecodedPng& png)
+{
+    return blackIn(png, 0, 0, png.width, png.height);
+}
+
+// ---- Running the tool -----------------------------------------------------
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string toolPath()
+{
+    std::string path = SPOOL_TO_PNG_PATH;
+#if defined(_WIN32)
+    // The cross build names the tool by its Unix path; Wine shows the Unix
+    // root as drive Z:. cmd.exe wants backslashes either way.
+    if (!path.empty() && path[0] == '/') {
+        path = "Z:" + path;
+    }
+    std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+    return path;
+}
+
+std::string inQuotes(const std::string& text)
+{
+    return "\"" + text + "\"";
+}
+
+std::string fileText(const std::string& path)
+{
+    std::ifstream file(path);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Image fields for a solid black image: width x height at 72 dpi, placed at
+// (x, y) in 72nds of an inch.
+Bytes solidImage(int width, int height, int x, int y, int flags = 0)
+{
+    ImageFields fields;
+    fields.flags = flags;
+    fields.width = width;
+    fields.height = height;
+    fields.x = x;
+    fields.y = y;
+    return imageRecord(fields, Bytes(size_t(rowBytesFor(width)) * height, 0xFF));
+}
+
+// Each test gets a folder of its own: the tool writes its PNG files into
+// out/, and its stdout and stderr go to files beside it.
+class SpoolToPng : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        work = fs::path(uniqueTempPath()).replace_extension(".d").string();
+        outDir = (fs::path(work) / "out").string();
+        ASSERT_TRUE(fs::create_directories(outDir));
+    }
+
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(work, ignored);
+    }
+
+    ToolRun run(const std::vector<std::string>& arguments)
+    {
+        std::string outFile = (fs::path(work) / "stdout.txt").string();
+        std::string errFile = (fs::path(work) / "stderr.txt").string();
+        std::string command = inQuotes(toolPath());
+        for (const std::string& argument : arguments) {
+            command += " " + inQuotes(argument);
+        }
+        command += " >" + inQuotes(outFile) + " 2>" + inQuotes(errFile);
+#if defined(_WIN32)
+        // cmd.exe /c drops the first and the last quote of a command line
+        // that holds more than two; this pair is the one it drops.
+        command = "\"" + command + "\"";
+#endif
+        int status = std::system(command.c_str());
+        return {status, fileText(outFile), fileText(errFile)};
+    }
+
+    // Converts the spool file with the given options and the out folder.
+    ToolRun convert(const TempFile& spool, std::vector<std::string> options = {})
+    {
+        options.insert(options.end(), {"--out", outDir, spool.path()});
+        return run(options);
+    }
+
+    std::vector<std::string> pngFiles() const
+    {
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(outDir)) {
+            if (entry.path().extension() == ".png") {
+                names.push_back(entry.path().filename().string());
+            }
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static std::string pageName(const TempFile& spool, int page)
+    {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, "-page-%03d.png", page);
+        return fs::path(spool.path()).stem().string() + suffix;
+    }
+
+    DecodedPng page(const TempFile& spool, int page) const
+    {
+        return readPng((fs::path(outDir) / pageName(spool, page)).string());
+    }
+
+    std::string work;
+    std::string outDir;
+};
+
+// ---- Pages as the job prints them -------------------------------------------
+
+TEST_F(SpoolToPng, WritesOnePageForEachDocumentTheJobPrints)
+{
+    // Page 1: text, then an image whose bitmap runs on through records 2 and
+    // 3, then (chained past them) more text. Page 2: text. Page 3: an image.
+    ImageFields wide;
+    wide.flags = recordFlagContinued;
+    wide.width = 64;
+    wide.height = 8;
+    Bytes bitmap(64, 0xAA);
+    Bytes image = imageRecord(wide, Bytes(bitmap.begin(), bitmap.begin() + 20));
+    SpoolDatabase database;
+    database.records = {
+        textRecord("first page", recordFlagContinued),
+        image,
+        Bytes(bitmap.begin() + 20, bitmap.begin() + 42),
+        Bytes(bitmap.begin() + 42, bitmap.end()),
+        textRecord("still the first page"),
+        textRecord("second page"),
+        solidImage(72, 72, 72, 72),
+    };
+    TempFile spool(buildSpoolFile(database));
+    ASSERT_TRUE(spool.written());
+
+    ToolRun result = convert(spool);
+
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::vector<std::string> expected = {pageName(spool, 1), pageName(spool, 2), pageName(spool, 3)};
+    EXPECT_EQ(pngFiles(), expected);
+    std::vector<std::string> lines = linesOf(result.out);
+    ASSERT_EQ(lines.size(), 3u) << result.out;
+    for (int i = 0; i < 3; i++) {
+        EXPECT_EQ(lines[i], outDir + "/" + expected[i] + "  2550 x 3300");
+        DecodedPng png = page(spool, i + 1);
+        ASSERT_EQ(png.error, "");
+        EXPECT_GT(blackPixels(png), 0) << "page " << i + 1;
+    }
+    // The 1-inch square of page 3, at (1 in, 1 in).
+    EXPECT_EQ(blackPixels(page(spool, 3)), 300L * 300L);
+    EXPECT_EQ(blackIn(page(spool, 3), 300, 300, 600, 600), 300L * 300L);
+}
+
+TEST_F(SpoolToPng, RefusedPageStillGoesOutBlank)
+{
+    // A first record that starts before the stream's start (a negative
+    // offset) is refused; the printer still gets its document.
+    SpoolDatabase database;
+    database.records = {solidImage(72, 72, 0, 0), solidImage(72, 72, 0, 0)};
+    database.startOffsets[0] = 0xFFFFFF00u;
+    TempFile spool(buildSpoolFile(database));
+    ASSERT_TRUE(spool.written());
+
+    ToolRun result = convert(spool);
+
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::vector<std::string> lines = linesOf(result.out);
+    ASSERT_EQ(lines.size(), 2u) << result.out;
+    EXPECT_EQ(lines[0], outDir + "/" + pageName(spool, 1) + "  2550 x 3300  (refused: blank)");
+    EXPECT_EQ(lines[1], outDir + "/" + pageName(spool, 2) + "  2550 x 3300");
+    DecodedPng blank = page(spool, 1);
+    DecodedPng drawn = page(spool, 2);
+    ASSERT_EQ(blank.error, "");
+    ASSERT_EQ(drawn.error, "");
+    EXPECT_EQ(blackPixels(blank), 0);
+    EXPECT_EQ(blackPixels(drawn), 300L * 300L);
+}
+
+TEST_F(SpoolToPng, FileWithoutRecordsMakesNoPng)
+{
+    TempFile spool(buildSpoolFile(SpoolDatabase()));
+    ASSERT_TRUE(spool.written());
+
+    ToolRun result = convert(spool);
+
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("no pages"), std::string::npos) << result.out;
+    EXPECT_TRUE(pngFiles().empty());
+}
+
+// ---- Sheet size, resolution and the printer's margins ---------------------
+
+struct SheetCase {
+    std::vector<std::string> options;
+    int dpi;
+    int width;
+    int height;
+};
+
+void PrintTo(const SheetCase& sheet, std::ostream* out)
+{
+    for (const std::string& option : sheet.options) {
+        *out << option << " ";
+    }
+    *out << "-> " << sheet.width << " x " << sheet.height << " at " << sheet.dpi << " dpi";
+}
+
+class SpoolToPngSheet : public SpoolToPng, public ::testing::WithParamInterface<SheetCase> {};
+
+// An image 1 x 0.5 in at (0.5 in, 0.5 in) lands on those inches at any
+// resolution, on a PNG the size of the whole sheet.
+TEST_P(SpoolToPngSheet, ImageLandsWhereThePrinterPutsIt)
+{
+    const SheetCase& sheet = GetParam();
+    SpoolDatabase database;
+    database.records = {solidImage(72, 36, 36, 36)};
+    TempFile spool(buildSpoolFile(database));
+    ASSERT_TRUE(spool.written());
+
+    ToolRun result = convert(spool, sheet.options);
+
+    ASSERT_EQ(result.status, 0) << result.err;
+    DecodedPng png = page(spool, 1);
+    ASSERT_EQ(png.error, "");
+    EXPECT_EQ(png.width, sheet.width);
+    EXPECT_EQ(png.height, sheet.height);
+    int left = sheet.dpi / 2;
+    int top = sheet.dpi / 2;
+    int right = left + sheet.dpi;
+    int bottom = top + sheet.dpi / 2;
+    EXPECT_EQ(blackIn(png, left, top, right, bottom), long(right - left) * (bottom - top));
+    EXPECT_EQ(blackPixels(png), long(right - left) * (bottom - top));
+}
+
+INSTANTIATE_TEST_SUITE_P(Papers, SpoolToPngSheet,
+                         ::testing::Values(SheetCase{{}, 300, 2550, 3300},
+                                           SheetCase{{"--paper", "letter"}, 300, 2550, 3300},
+                                           SheetCase{{"--paper", "a4"}, 300, 2480, 3508},
+                                           SheetCase{{"--paper", "a4", "--dpi", "150"}, 150, 1240, 1754}));
+
+TEST_F(SpoolToPng, OffsetsLeaveTheMarginsWhiteAndTheRestInPlace)
+{
+    // Page position 0 is the paper's edge, so content keeps its place on the
+    // sheet; what falls in the unprintable margins is lost. Odd offsets put
+    // the drawable area off the byte boundaries.
+    SpoolDatabase database;
+    database.records = {
+        solidImage(72, 36, 0, 0, recordFlagContinued),  // top left corner, 300 x 150
+        solidImage(72, 36, 576, 0),                     // at 8 in, across the right margin
+    };
+    TempFile spool(buildSpoolFile(database));
+    ASSERT_TRUE(spool.written());
+
+    ToolRun result = convert(spool, {"--offset", "13,7"});
+
+    ASSERT_EQ(result.status, 0) << result.err;
+    DecodedPng png = page(spool, 1);
+    ASSERT_EQ(png.error, "");
+    EXPECT_EQ(png.width, 2550);
+    EXPECT_EQ(png.height, 3300);
+    int areaRight = 2550 - 13;
+    EXPECT_EQ(blackIn(png, 13, 7, 300, 150), 287L * 143L);
+    EXPECT_EQ(blackIn(png, 2400, 150, areaRight, 300), long(areaRight - 2400) * 150L);
+    EXPECT_EQ(blackPixels(png), 287L * 143L + long(areaRight - 2400) * 150L);
+}
+
+// ---- Failures ---------------------------------------------------------------
+
+TEST_F(SpoolToPng, MissingFileFailsWithAMessage)
+{
+    std::string missing = uniqueTempPath();
+
+    ToolRun result = run({"--out", outDir, missing});
+
+    EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.err.find("cannot open"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(missing), std::string::npos) << result.err;
+    EXPECT_TRUE(pngFiles().empty());
+}
+
+TEST_F(SpoolToPng, UnwritableOutputFailsWithAMessage)
+{
+    SpoolDatabase database;
+    database.records = {textRecord("a page")};
+    TempFile spool(buildSpoolFile(database));
+    ASSERT_TRUE(spool.written());
+    std::string missingDir = (fs::path(outDir) / "not-there").string();
+
+    ToolRun result = run({"--out", missingDir, spool.path()});
+
+    EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.err.find("cannot write"), std::string::npos) << result.err;
+}
+
+TEST_F(SpoolToPng, HugePageFailsWithAMessage)
+{
+    SpoolDatabase database;
+    database.records = {textRecord("a page")};
+    TempFile spool(buildSpoolFile(database));
+    ASSERT_TRUE(spool.written());
+
+    // Terabytes of bits at a million dpi; beyond a pixel count at two billion.
+    struct {
+        const char* dpi;
+        const char* message;
+    } cases[] = {{"1000000", "not enough memory"}, {"2000000000", "too large"}};
+    for (const auto& huge : cases) {
+        ToolRun result = convert(spool, {"--dpi", huge.dpi});
+        EXPECT_NE(result.status, 0) << huge.dpi;
+        EXPECT_NE(result.err.find(huge.message), std::string::npos) << result.err;
+        EXPECT_TRUE(pngFiles().empty()) << huge.dpi;
+    }
+}
+
+TEST_F(SpoolToPng, HelpPrintsUsage)
+{
+    ToolRun result = run({"--help"});
+
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.rfind("usage: spool_to_png", 0), 0u) << result.out;
+}
+
+class SpoolToPngArguments : public SpoolToPng, public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+// Each case is given a sound spool file too, unless it is about the file.
+TEST_P(SpoolToPngArguments, BadArgumentFailsWithAMessage)
+{
+    SpoolDatabase database;
+    database.records = {textRecord("a page")};
+    TempFile spool(buildSpoolFile(database));
+    ASSERT_TRUE(spool.written());
+    std::vector<std::string> arguments = GetParam();
+    for (std::string& argument : arguments) {
+        if (argument == "FILE") {
+            argument = spool.path();
+        }
+    }
+    arguments.insert(arguments.begin(), {"--out", outDir});
+
+    ToolRun result = run(arguments);
+
+    EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.err, "");
+    EXPECT_TRUE(pngFiles().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLine, SpoolToPngArguments,
+    ::testing::Values(std::vector<std::string>{"--dpi", "0", "FILE"}, std::vector<std::string>{"--dpi", "3x", "FILE"},
+                      std::vector<std::string>{"--paper", "legal", "FILE"},
+                      std::vector<std::string>{"--offset", "5", "FILE"},
+                      std::vector<std::string>{"--offset", "1275,0", "FILE"},  // nothing left of 2550
+                      std::vector<std::string>{"--colour", "FILE"}, std::vector<std::string>{"FILE", "FILE"},
+                      std::vector<std::string>{}, std::vector<std::string>{"FILE", "--dpi"}));
+
+}  // namespace
