@@ -13,6 +13,7 @@
 #include "render/gdi_surface.h"
 #include "render/page_renderer.h"
 #include "tests/spool_builder.h"
+#include "tests/win_test_support.h"
 
 using namespace spooltest;
 
@@ -33,24 +34,9 @@ bool isBlack(const Rows& rows, int x, int y)
     return (rows[static_cast<size_t>(y) * rowBytes() + x / 8] >> (7 - x % 8)) & 1;
 }
 
-// Unix paths reach Windows programs under Wine through drive Z:.
-std::string windowsPath(const std::string& path)
-{
-    if (path.empty() || path[0] != '/') {
-        return path;
-    }
-    std::string converted = "Z:" + path;
-    for (char& c : converted) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
-    return converted;
-}
-
 bool runReference(const std::string& spool, const std::string& output)
 {
-    std::string command = "\"" + windowsPath(RENDER_REFERENCE_PATH) + "\" \"" + spool + "\" \"" + output + "\" " +
+    std::string command = "\"" + windowsPathOf(RENDER_REFERENCE_PATH) + "\" \"" + spool + "\" \"" + output + "\" " +
                           std::to_string(pageWidth) + " " + std::to_string(pageHeight);
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof(startup));

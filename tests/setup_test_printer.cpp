@@ -8,14 +8,11 @@
 //   first and removed afterwards.
 // - The printer's port is the short name "FQPDF:". When the spooler schedules
 //   a job it looks the port up under HKCU\Software\Wine\Printing\Spooler and
-//   prints to what it finds there: a "|" pipe into ps2pdf. The pipe could be
-//   the port name itself, but a short port keeps the printer's level-5
-//   description (name and port) small: the Fernquill spooler reads it into
-//   a 60-byte buffer. Wine asks for 36 bytes plus both names in UTF-16 even
-//   from GetPrinterA, so on port "FQPDF:" only a name of up to four
-//   characters (--name PDF) fits; the default name does not. The command
-//   holds no comma: the print processor opens the port as "<command>, Port",
-//   which OpenPrinter cuts at the first comma.
+//   prints to what it finds there: a "|" pipe into ps2pdf. A short port keeps
+//   the printer's level-5 description (36 bytes plus both names in UTF-16,
+//   even from the ANSI calls) small. The command holds no comma: the print
+//   processor opens the port as "<command>, Port", which OpenPrinter cuts at
+//   the first comma.
 // - The command runs under /bin/sh with the environment of the process that
 //   prints, so PRINT_OUT_DIR must be set in that process, not here. Ghostscript
 //   writes under a temporary name that is renamed when it ends, so a file
@@ -57,8 +54,6 @@ const char windowsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Wind
 const char pipeCommand[] =
     "|f=\"${PRINT_OUT_DIR:?}/job-$(date +%s%N)\"; "
     "ps2pdf - \"$f.part\"; s=$?; mv \"$f.part\" \"$f.pdf\"; exit $s";
-// The spooler's own lookup of the default printer uses this buffer size.
-const DWORD spoolerLevel5Buffer = 60;
 
 struct SetupOptions {
     const char* printerName;
@@ -281,8 +276,7 @@ int reportDefaultPrinter(const char* expectedName, bool showDevice)
     DWORD needed = 0;
     GetPrinterA(printer, 5, nullptr, 0, &needed);
     ClosePrinter(printer);
-    std::printf("Level-5 description: %lu bytes (the Fernquill spooler's buffer holds %lu)\n",
-                static_cast<unsigned long>(needed), static_cast<unsigned long>(spoolerLevel5Buffer));
+    std::printf("Level-5 description: %lu bytes\n", static_cast<unsigned long>(needed));
     DWORD returned = 0;
     needed = 0;
     EnumPrintersA(PRINTER_ENUM_DEFAULT, nullptr, 5, nullptr, 0, &needed, &returned);

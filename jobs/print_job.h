@@ -1,0 +1,49 @@
+// Print jobs: every page of one spool file printed on the PC's printer, one
+// print document per page, and shown in the main window; or only shown.
+//
+// A job runs to its end inside one message of the main window. Its message
+// boxes and the print dialog run nested message loops, so the caller must
+// not start a second job from a message that arrives meanwhile.
+#ifndef FERNQUILL_JOBS_PRINT_JOB_H
+#define FERNQUILL_JOBS_PRINT_JOB_H
+
+#include <windows.h>
+
+#include "render/draw_surface.h"
+
+// The two menu options, both off at start; kept in memory only.
+struct SpoolerOptions {
+    bool showPrintDialog;
+    bool screenOnly;
+};
+
+// Shown in the status view; zero at start and never reset.
+struct SpoolerCounters {
+    int jobsProcessed;
+    int pagesProcessed;
+};
+
+// Process-wide: the menu sets the options, the job reads them; the job counts.
+extern SpoolerOptions spoolerOptions;
+extern SpoolerCounters spoolerCounters;
+
+// The cursors a job switches between, loaded once by loadJobCursors() before
+// the first job.
+extern HCURSOR waitCursor;
+extern HCURSOR arrowCursor;
+void loadJobCursors();
+
+// The texts the job shows.
+extern const char* const spoolerTitle;  // "Fernquill PC Print Spooler"
+
+// Prints (or shows) every page of the spool file at spoolPath, with window
+// as the main window. Returns 0 when the job ran, even if nothing printed,
+// and -1 when the user cancelled the print dialog (nothing printed, nothing
+// counted, the title as it was).
+int runPrintJob(const char* spoolPath, HWND window);
+
+// A printer surface for the system's default printer, or nullptr when there
+// is none. Release it with destroyPrinterSurface().
+DrawSurface* openDefaultPrinter();
+
+#endif

@@ -1,0 +1,300 @@
+// Print jobs under Wine, printing for real on the test printer, which turns
+// each print document into a PDF. Each scenario runs a job with a window of
+// the test's own, which records every title the job sets; a watcher thread
+// reads and answers the job's message boxes and the print dialog.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "jobs/print_job.h"
+#include "render/gdi_surface.h"
+#include "render/page_renderer.h"
+#include "tests/spool_builder.h"
+#include "tests/win_test_support.h"
+
+using namespace spooltest;
+
+namespace {
+
+const int printTimeoutMs = 60000;
+
+std::vector<std::string> titles;  // every title set on the test window, in order
+
+LRESULT CALLBACK recordTitles(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_SETTEXT && lParam != 0) {
+        titles.push_back(reinterpret_cast<const char*>(lParam));
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND createTestWindow()
+{
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSA windowClass;
+        ZeroMemory(&windowClass, sizeof(windowClass));
+        windowClass.lpfnWndProc = recordTitles;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "FernquillPrintJobTest";
+        registered = RegisterClassA(&windowClass) != 0;
+    }
+    return CreateWindowA("FernquillPrintJobTest", spoolerTitle, WS_OVERLAPPEDWINDOW, 0, 0, 340, 440, nullptr,
+                         nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
+// Removes the default printer for as long as it lives: Wine keeps the choice
+// in one registry value.
+class NoDefaultPrinter {
+public:
+    NoDefaultPrinter()
+    {
+        DWORD size = sizeof(device_);
+        saved_ = RegGetValueA(HKEY_CURRENT_USER, windowsKey, "Device", RRF_RT_REG_SZ, nullptr, device_, &size) ==
+                 ERROR_SUCCESS;
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, windowsKey, "Device");
+    }
+    ~NoDefaultPrinter()
+    {
+        if (saved_) {
+            RegSetKeyValueA(HKEY_CURRENT_USER, windowsKey, "Device", REG_SZ, device_,
+                            static_cast<DWORD>(strlen(device_) + 1));
+        }
+    }
+
+private:
+    static constexpr const char* windowsKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+    char device_[512] = "";
+    bool saved_ = false;
+};
+
+Bytes solidImage(int width, int height, int resolution, int x, int flags)
+{
+    ImageFields fields;
+    fields.width = width;
+    fields.height = height;
+    fields.x = x;
+    fields.xResolution = resolution;
+    fields.yResolution = resolution;
+    fields.flags = flags;
+    return imageRecord(fields, Bytes(static_cast<size_t>(rowBytesFor(width)) * height, 0xFF));
+}
+
+// Three pages: text over a one-inch black square an inch from the paper's
+// left edge; text alone; and a compressed image whose data runs through the
+// two records after it, chained to a last line of text.
+SpoolDatabase threePages()
+{
+    const int width = 144;
+    const int height = 72;
+    Bytes bits(static_cast<size_t>(rowBytesFor(width)) * height, 0xFF);
+    Bytes runs = encodeImageRuns(bits, rowBytesFor(width));
+    ImageFields fields;
+    fields.width = width;
+    fields.height = height;
+    fields.xResolution = 72;
+    fields.yResolution = 72;
+    fields.flags = recordFlagCompressed | recordFlagContinued;
+    Bytes third = imageRecord(fields, Bytes(runs.begin(), runs.begin() + 2));
+
+    SpoolDatabase database;
+    database.records = {
+        textRecord("FIRST PAGE\n", recordFlagContinued),
+        solidImage(72, 72, 72, 72, 0),
+        textRecord("SECOND PAGE\nsecond line\n"),
+        third,
+        Bytes(runs.begin() + 2, runs.begin() + 3),
+        Bytes(runs.begin() + 3, runs.end()),
+        textRecord("THIRD PAGE\n"),
+    };
+    return database;
+}
+
+class PrintJobTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(printOutputFolder().empty()) << "PRINT_OUT_DIR is not set";
+        clearPrintedFiles();
+        spoolerOptions = {false, false};
+        spoolerCounters = {0, 0};
+        displayMode = displayStatus;
+        loadJobCursors();
+        window = createTestWindow();
+        ASSERT_NE(nullptr, window);
+        titles.clear();
+    }
+
+    void TearDown() override
+    {
+        DestroyWindow(window);
+        releaseScreenCopy();
+        clearPrintedFiles();
+    }
+
+    HWND window = nullptr;
+};
+
+TEST_F(PrintJobTest, EveryPageIsADocumentOfItsOwn)
+{
+    TempFile spool(buildSpoolFile(threePages()));
+    DialogWatcher dialogs;
+
+    ASSERT_EQ(0, runPrintJob(spool.path().c_str(), window));
+
+    ASSERT_TRUE(dialogs.seen().empty());
+    EXPECT_EQ(1, spoolerCounters.jobsProcessed);
+    EXPECT_EQ(3, spoolerCounters.pagesProcessed);
+    std::vector<std::string> expectedTitles = {"Printing...", "Printing image 1...", "Printing image 2...",
+                                               "Printing image 3...", spoolerTitle};
+    EXPECT_EQ(expectedTitles, titles);
+    EXPECT_TRUE(IsWindowEnabled(window));
+
+    ASSERT_TRUE(waitForPrintedFiles(3, printTimeoutMs));
+    std::vector<std::string> pdfs = printedFiles();
+    ASSERT_EQ(3u, pdfs.size());
+    EXPECT_NE(std::string::npos, printedText(pdfs[0]).find("FIRST PAGE"));
+    std::string second = printedText(pdfs[1]);
+    EXPECT_NE(std::string::npos, second.find("SECOND PAGE"));
+    EXPECT_NE(std::string::npos, second.find("second line"));
+    EXPECT_EQ(std::string::npos, second.find("FIRST PAGE"));
+    EXPECT_NE(std::string::npos, printedText(pdfs[2]).find("THIRD PAGE"));
+
+    // At 50 dpi the square on the first page covers x 50 to 100 on the paper,
+    // below the first line of text.
+    PrintedPage first = printedPage(pdfs[0], 50);
+    ASSERT_GT(first.width, 0);
+    int top = -1;
+    for (int y = 0; y < first.height && top < 0; y++) {
+        if (first.blackShare(52, y, 98, y + 1) > 0.9) {
+            top = y;
+        }
+    }
+    ASSERT_GE(top, 0) << "no black square on the first page";
+    EXPECT_GT(first.blackShare(52, top, 98, top + 46), 0.95);
+    EXPECT_LT(first.blackShare(102, top, first.width, top + 46), 0.01);
+    EXPECT_LT(first.blackShare(0, top, 48, top + 46), 0.01);
+
+    // The third page's image, two inches wide, starts at the paper's edge.
+    PrintedPage third = printedPage(pdfs[2], 50);
+    ASSERT_GT(third.width, 0);
+    EXPECT_GT(third.blackShare(2, 2, 98, 48), 0.95);
+}
+
+TEST_F(PrintJobTest, ScreenOnlyShowsThePagesWithoutPrinting)
+{
+    spoolerOptions.screenOnly = true;
+    spoolerOptions.showPrintDialog = true;  // screen only wins: no dialog
+    TempFile spool(buildSpoolFile(threePages()));
+    DialogWatcher dialogs;
+
+    ASSERT_EQ(0, runPrintJob(spool.path().c_str(), window));
+
+    EXPECT_TRUE(dialogs.seen().empty());
+    EXPECT_EQ(1, spoolerCounters.jobsProcessed);
+    EXPECT_EQ(3, spoolerCounters.pagesProcessed);
+    EXPECT_EQ(displayTextPage, displayMode);
+    EXPECT_NE(nullptr, screenCopy.bitmap);
+    EXPECT_EQ(5u, titles.size());
+    // A printed document is on file well before a second has passed.
+    EXPECT_FALSE(waitForPrintedFiles(1, 2000));
+}
+
+TEST_F(PrintJobTest, PrintDialogChoosesThePrinter)
+{
+    spoolerOptions.showPrintDialog = true;
+    SpoolDatabase database;
+    database.records = {textRecord("CHOSEN\n")};
+    TempFile spool(buildSpoolFile(database));
+    DialogWatcher dialogs(IDOK);
+
+    ASSERT_EQ(0, runPrintJob(spool.path().c_str(), window));
+
+    ASSERT_EQ(1u, dialogs.seen().size());
+    EXPECT_EQ(1, spoolerCounters.pagesProcessed);
+    ASSERT_TRUE(waitForPrintedFiles(1, printTimeoutMs));
+    EXPECT_NE(std::string::npos, printedText(printedFiles()[0]).find("CHOSEN"));
+}
+
+TEST_F(PrintJobTest, CancellingThePrintDialogChangesNothing)
+{
+    spoolerOptions.showPrintDialog = true;
+    spoolerCounters = {4, 9};
+    SpoolDatabase database;
+    database.records = {textRecord("NEVER\n")};
+    TempFile spool(buildSpoolFile(database));
+    DialogWatcher dialogs(IDCANCEL);
+
+    EXPECT_EQ(-1, runPrintJob(spool.path().c_str(), window));
+
+    EXPECT_EQ(1u, dialogs.seen().size());
+    EXPECT_EQ(4, spoolerCounters.jobsProcessed);
+    EXPECT_EQ(9, spoolerCounters.pagesProcessed);
+    EXPECT_EQ(displayStatus, displayMode);
+    std::vector<std::string> expectedTitles = {"Printing...", spoolerTitle};
+    EXPECT_EQ(expectedTitles, titles);
+    EXPECT_TRUE(IsWindowEnabled(window));
+}
+
+TEST_F(PrintJobTest, WithoutADefaultPrinterTheJobCountsButPrintsNothing)
+{
+    NoDefaultPrinter noPrinter;
+    EXPECT_EQ(nullptr, openDefaultPrinter());
+    TempFile spool(buildSpoolFile(threePages()));
+    DialogWatcher dialogs;
+
+    ASSERT_EQ(0, runPrintJob(spool.path().c_str(), window));
+
+    std::vector<SeenDialog> seen = dialogs.seen();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("Print Error", seen[0].caption);
+    EXPECT_EQ("Error starting print job", seen[0].text);
+    EXPECT_EQ(1, spoolerCounters.jobsProcessed);
+    EXPECT_EQ(0, spoolerCounters.pagesProcessed);
+    EXPECT_EQ(spoolerTitle, titles.back());
+}
+
+TEST_F(PrintJobTest, MissingSpoolFileIsReportedAndNotCounted)
+{
+    DialogWatcher dialogs;
+
+    ASSERT_EQ(0, runPrintJob((uniqueTempPath() + ".PDB").c_str(), window));
+
+    std::vector<SeenDialog> seen = dialogs.seen();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("Nothing to spool", seen[0].caption);
+    // The box shows the text with its trailing line end.
+    EXPECT_EQ("Cannot open any valid spool files\n", seen[0].text);
+    EXPECT_EQ(0, spoolerCounters.jobsProcessed);
+    EXPECT_EQ(spoolerTitle, titles.back());
+}
+
+TEST_F(PrintJobTest, FileWithoutRecordsCountsTheJobOnly)
+{
+    TempFile spool(buildSpoolFile(SpoolDatabase()));
+    DialogWatcher dialogs;
+
+    ASSERT_EQ(0, runPrintJob(spool.path().c_str(), window));
+
+    EXPECT_TRUE(dialogs.seen().empty());
+    EXPECT_EQ(1, spoolerCounters.jobsProcessed);
+    EXPECT_EQ(0, spoolerCounters.pagesProcessed);
+    EXPECT_EQ(displayStatus, displayMode);
+    std::vector<std::string> expectedTitles = {"Printing...", spoolerTitle};
+    EXPECT_EQ(expectedTitles, titles);
+    EXPECT_FALSE(waitForPrintedFiles(1, 2000));
+}
+
+TEST_F(PrintJobTest, DefaultPrinterIsFoundWhateverItsNameLength)
+{
+    DrawSurface* printer = openDefaultPrinter();
+    ASSERT_NE(nullptr, printer);
+    int dpiX = 0;
+    int dpiY = 0;
+    surfaceDpi(printer, &dpiX, &dpiY);
+    EXPECT_EQ(300, dpiX);
+    destroyPrinterSurface(printer);
+}
+
+}  // namespace

@@ -1,0 +1,249 @@
+#include "tests/win_test_support.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+const int messageTextId = 0xFFFF;
+
+struct DialogSearch {
+    DWORD process;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK collectDialog(HWND window, LPARAM context)
+{
+    DialogSearch* search = reinterpret_cast<DialogSearch*>(context);
+    char className[32] = "";
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == search->process && IsWindowVisible(window) &&
+        GetClassNameA(window, className, sizeof(className)) > 0 && std::string(className) == "#32770") {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
+std::string windowText(HWND window)
+{
+    char text[1024] = "";
+    if (window != nullptr) {
+        SendMessageA(window, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text));
+    }
+    return text;
+}
+
+}  // namespace
+
+DialogWatcher::DialogWatcher(int answer) : answer_(answer), stopping_(false)
+{
+    thread_ = std::thread([this] { watch(); });
+}
+
+DialogWatcher::~DialogWatcher()
+{
+    stopping_ = true;
+    thread_.join();
+}
+
+std::vector<SeenDialog> DialogWatcher::seen()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return seen_;
+}
+
+void DialogWatcher::watch()
+{
+    while (!stopping_) {
+        DialogSearch search = {GetCurrentProcessId(), {}};
+        EnumWindows(collectDialog, reinterpret_cast<LPARAM>(&search));
+        for (HWND dialog : search.found) {
+            answer(dialog);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+void DialogWatcher::answer(HWND dialog)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (HWND done : answered_) {
+            // A dialog keeps its handle until it is gone; a new one may reuse
+            // it only after that, so answering twice is harmless but
+            // recording twice is not.
+            if (done == dialog && IsWindow(dialog)) {
+                PostMessageA(dialog, WM_COMMAND, answer_, 0);
+                return;
+            }
+        }
+        answered_.push_back(dialog);
+        seen_.push_back({windowText(dialog), windowText(GetDlgItem(dialog, messageTextId))});
+    }
+    PostMessageA(dialog, WM_COMMAND, answer_, 0);
+}
+
+std::string windowsPathOf(const std::string& unixPath)
+{
+    if (unixPath.empty() || unixPath[0] != '/') {
+        return unixPath;
+    }
+    std::string converted = "Z:" + unixPath;
+    for (char& c : converted) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    return converted;
+}
+
+bool runUnixCommand(const std::string& shellCommand, const std::string& result, int timeoutMs)
+{
+    std::string windowsResult = windowsPathOf(result);
+    DeleteFileA(windowsResult.c_str());
+    std::string commandLine = "/bin/sh -c \"" + shellCommand + "\"";
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int waited = 0; waited < timeoutMs; waited += 20) {
+        if (GetFileAttributesA(windowsResult.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            return true;
+        }
+        Sleep(20);
+    }
+    return false;
+}
+
+std::string printOutputFolder()
+{
+    const char* folder = std::getenv("PRINT_OUT_DIR");
+    return folder != nullptr ? folder : "";
+}
+
+std::vector<std::string> printedFiles()
+{
+    std::vector<std::string> files;
+    std::string folder = printOutputFolder();
+    if (folder.empty()) {
+        return files;
+    }
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((windowsPathOf(folder) + "\\*.pdf").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return files;
+    }
+    do {
+        files.push_back(folder + "/" + found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+void clearPrintedFiles()
+{
+    for (const std::string& file : printedFiles()) {
+        DeleteFileA(windowsPathOf(file).c_str());
+    }
+}
+
+bool waitForPrintedFiles(size_t count, int timeoutMs)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 50) {
+        if (printedFiles().size() >= count) {
+            return true;
+        }
+        Sleep(50);
+    }
+    return printedFiles().size() >= count;
+}
+
+bool PrintedPage::isBlack(int x, int y) const
+{
+    if (x < 0 || y < 0 || x >= width || y >= height) {
+        return false;
+    }
+    return (rows[static_cast<size_t>(y) * ((width + 7) / 8) + x / 8] >> (7 - x % 8)) & 1;
+}
+
+double PrintedPage::blackShare(int x0, int y0, int x1, int y1) const
+{
+    int black = 0;
+    int all = 0;
+    for (int y = y0; y < y1; y++) {
+        for (int x = x0; x < x1; x++) {
+            black += isBlack(x, y) ? 1 : 0;
+            all++;
+        }
+    }
+    return all > 0 ? static_cast<double>(black) / all : 0.0;
+}
+
+namespace {
+
+std::string readWholeFile(const std::string& unixPath)
+{
+    std::string contents;
+    std::FILE* in = std::fopen(windowsPathOf(unixPath).c_str(), "rb");
+    if (in == nullptr) {
+        return contents;
+    }
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof(buffer), in)) > 0) {
+        contents.append(buffer, got);
+    }
+    std::fclose(in);
+    return contents;
+}
+
+}  // namespace
+
+std::string printedText(const std::string& pdf)
+{
+    std::string text = pdf + ".txt";
+    if (!runUnixCommand("pdftotext '" + pdf + "' '" + text + ".part' && mv '" + text + ".part' '" + text + "'", text,
+                        30000)) {
+        return "";
+    }
+    std::string contents = readWholeFile(text);
+    DeleteFileA(windowsPathOf(text).c_str());
+    return contents;
+}
+
+PrintedPage printedPage(const std::string& pdf, int dpi)
+{
+    PrintedPage page = {0, 0, {}};
+    std::string image = pdf + ".pbm";
+    std::string command = "pdftoppm -mono -singlefile -r " + std::to_string(dpi) + " '" + pdf + "' '" + pdf +
+                          ".part' && mv '" + pdf + ".part.pbm' '" + image + "'";
+    if (!runUnixCommand(command, image, 30000)) {
+        return page;
+    }
+    std::string contents = readWholeFile(image);
+    DeleteFileA(windowsPathOf(image).c_str());
+    int width = 0;
+    int height = 0;
+    int headerLength = 0;
+    if (std::sscanf(contents.c_str(), "P4 %d %d%n", &width, &height, &headerLength) != 2) {
+        return page;
+    }
+    size_t size = static_cast<size_t>((width + 7) / 8) * height;
+    size_t start = static_cast<size_t>(headerLength) + 1;
+    if (contents.size() < start + size) {
+        return page;
+    }
+    page.width = width;
+    page.height = height;
+    page.rows.assign(contents.begin() + start, contents.begin() + start + size);
+    return page;
+}

@@ -1,0 +1,84 @@
+// Test support under Wine: dialogs, paths, and what the test printer
+// printed.
+//
+// DialogWatcher reads and answers the dialogs and message boxes that the
+// code under test shows while it blocks the test's thread. A watcher thread looks every few milliseconds for a visible dialog
+// (window class "#32770") of this process, records its caption and message
+// text (the static control 0xFFFF, where a message box keeps it), and
+// answers it with the button the test chose. The code under test then goes
+// on from its nested message loop.
+#ifndef FERNQUILL_TESTS_WIN_TEST_SUPPORT_H
+#define FERNQUILL_TESTS_WIN_TEST_SUPPORT_H
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct SeenDialog {
+    std::string caption;
+    std::string text;  // empty for a dialog that is not a message box
+};
+
+class DialogWatcher {
+public:
+    // answer: the command sent to every dialog seen, IDOK or IDCANCEL.
+    explicit DialogWatcher(int answer = IDOK);
+    ~DialogWatcher();
+    DialogWatcher(const DialogWatcher&) = delete;
+    DialogWatcher& operator=(const DialogWatcher&) = delete;
+
+    void setAnswer(int answer) { answer_ = answer; }
+    std::vector<SeenDialog> seen();
+
+private:
+    void watch();
+    void answer(HWND dialog);
+
+    std::atomic<int> answer_;
+    std::atomic<bool> stopping_;
+    std::mutex mutex_;
+    std::vector<SeenDialog> seen_;
+    std::vector<HWND> answered_;
+    std::thread thread_;
+};
+
+// Converts a Unix path to the path Windows programs see under Wine (drive
+// Z:); a path that is not absolute Unix is returned as it is.
+std::string windowsPathOf(const std::string& unixPath);
+
+// Runs a command line under the Unix shell (Wine starts Unix programs too)
+// and waits, at most timeoutMs, for the Unix file `result` to exist: Wine
+// reports no reliable exit code for a Unix process, so the command signals
+// success by renaming its output into place. Returns whether it appeared.
+bool runUnixCommand(const std::string& shellCommand, const std::string& result, int timeoutMs);
+
+// The test printer writes each print document as a PDF into the Unix folder
+// named by PRINT_OUT_DIR, with names that sort in printing order.
+std::string printOutputFolder();
+std::vector<std::string> printedFiles();          // Unix paths, in order
+void clearPrintedFiles();
+bool waitForPrintedFiles(size_t count, int timeoutMs);
+
+// A page as pdftoppm renders it in black and white.
+struct PrintedPage {
+    int width;
+    int height;
+    std::vector<unsigned char> rows;  // (width + 7) / 8 bytes a row, set bit black
+
+    bool isBlack(int x, int y) const;
+    // The share of black pixels in [x0, x1) x [y0, y1), 0 to 1.
+    double blackShare(int x0, int y0, int x1, int y1) const;
+};
+
+// The text of a printed PDF (pdftotext), or "" if it can't be read.
+std::string printedText(const std::string& pdf);
+
+// The first page of a printed PDF at dpi pixels per inch (pdftoppm -mono);
+// width 0 if it can't be read.
+PrintedPage printedPage(const std::string& pdf, int dpi);
+
+#endif
