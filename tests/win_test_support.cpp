@@ -38,7 +38,7 @@ std::string windowText(HWND window)
 
 }  // namespace
 
-DialogWatcher::DialogWatcher(int answer) : answer_(answer), stopping_(false)
+DialogWatcher::DialogWatcher(int answer, int delayMs) : answer_(answer), delayMs_(delayMs), stopping_(false)
 {
     thread_ = std::thread([this] { watch(); });
 }
@@ -69,19 +69,24 @@ void DialogWatcher::watch()
 
 void DialogWatcher::answer(HWND dialog)
 {
+    DWORD now = GetTickCount();
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (HWND done : answered_) {
-            // A dialog keeps its handle until it is gone; a new one may reuse
-            // it only after that, so answering twice is harmless but
-            // recording twice is not.
-            if (done == dialog && IsWindow(dialog)) {
-                PostMessageA(dialog, WM_COMMAND, answer_, 0);
-                return;
-            }
+        size_t known = 0;
+        while (known < answered_.size() && answered_[known] != dialog) {
+            known++;
         }
-        answered_.push_back(dialog);
-        seen_.push_back({windowText(dialog), windowText(GetDlgItem(dialog, messageTextId))});
+        // A dialog keeps its handle until it is gone, so one seen again is
+        // the same dialog, not yet closed: it is answered again but recorded
+        // once.
+        if (known == answered_.size()) {
+            answered_.push_back(dialog);
+            firstSeen_.push_back(now);
+            seen_.push_back({windowText(dialog), windowText(GetDlgItem(dialog, messageTextId))});
+        }
+        if (now - firstSeen_[known] < static_cast<DWORD>(delayMs_)) {
+            return;
+        }
     }
     PostMessageA(dialog, WM_COMMAND, answer_, 0);
 }

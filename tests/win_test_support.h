@@ -25,8 +25,9 @@ struct SeenDialog {
 
 class DialogWatcher {
 public:
-    // answer: the command sent to every dialog seen, IDOK or IDCANCEL.
-    explicit DialogWatcher(int answer = IDOK);
+    // answer: the command sent to every dialog seen, IDOK or IDCANCEL, once
+    // the dialog has been up for delayMs.
+    explicit DialogWatcher(int answer = IDOK, int delayMs = 0);
     ~DialogWatcher();
     DialogWatcher(const DialogWatcher&) = delete;
     DialogWatcher& operator=(const DialogWatcher&) = delete;
@@ -39,10 +40,12 @@ private:
     void answer(HWND dialog);
 
     std::atomic<int> answer_;
+    int delayMs_;
     std::atomic<bool> stopping_;
     std::mutex mutex_;
     std::vector<SeenDialog> seen_;
     std::vector<HWND> answered_;
+    std::vector<DWORD> firstSeen_;  // GetTickCount() when each was first seen
     std::thread thread_;
 };
 
