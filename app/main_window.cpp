@@ -1,0 +1,167 @@
+// Start-up, the message loop and the main window.
+//
+// Everything the spooler does happens inside this window's messages, on the
+// one UI thread: the timer drives the change poll, which runs print jobs;
+// the menu sets the options the jobs read; painting shows either the status
+// view or the last page printed.
+#include "app/spooler_app.h"
+
+#include "app/about_text.h"
+#include "app/resource.h"
+#include "jobs/print_job.h"
+#include "render/gdi_surface.h"
+#include "render/page_renderer.h"
+#include "watch/spool_poll.h"
+#include "watch/user_watch.h"
+
+const char* const spoolerClassName = "FQSpoolClass";
+HWND mainWindow = nullptr;
+
+namespace {
+
+const int windowWidth = 340;
+const int windowHeight = 440;
+const char* const aboutCaption = "About Fernquill Desktop Spooler";
+
+void paint(HWND window)
+{
+    PAINTSTRUCT paintInfo;
+    HDC dc = BeginPaint(window, &paintInfo);
+    DrawSurface* surface = wrapDeviceContext(dc);
+    if (surface != nullptr) {
+        if (displayMode == displayStatus) {
+            paintStatus(surface);
+        } else {
+            repaintScreenCopy(surface);
+        }
+        unwrapDeviceContext(surface);
+    }
+    EndPaint(window, &paintInfo);
+}
+
+// Flips an option and makes its menu item's tick match it.
+void toggleOption(HWND window, bool* option, UINT item)
+{
+    *option = !*option;
+    CheckMenuItem(GetMenu(window), item, MF_BYCOMMAND | (*option ? MF_CHECKED : MF_UNCHECKED));
+}
+
+void showStatusNow(HWND window)
+{
+    HDC dc = GetDC(window);
+    DrawSurface* surface = wrapDeviceContext(dc);
+    if (surface != nullptr) {
+        paintStatus(surface);
+        unwrapDeviceContext(surface);
+    }
+    ReleaseDC(window, dc);
+    displayMode = displayStatus;
+}
+
+void runCommand(HWND window, WORD command)
+{
+    switch (command) {
+    case IDM_EXIT:
+        PostQuitMessage(0);
+        break;
+    case IDM_ABOUT:
+        MessageBoxA(nullptr, aboutText, aboutCaption, MB_OK);
+        break;
+    case IDM_SHOW_PRINT_DIALOG:
+        toggleOption(window, &spoolerOptions.showPrintDialog, IDM_SHOW_PRINT_DIALOG);
+        break;
+    case IDM_SCREEN_ONLY:
+        toggleOption(window, &spoolerOptions.screenOnly, IDM_SCREEN_ONLY);
+        break;
+    case IDM_SHOW_STATUS:
+        showStatusNow(window);
+        break;
+    default:
+        break;
+    }
+}
+
+bool registerWindowClass(HINSTANCE instance)
+{
+    WNDCLASSA windowClass;
+    ZeroMemory(&windowClass, sizeof(windowClass));
+    windowClass.style = 0;
+    windowClass.lpfnWndProc = mainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SPOOLER));
+    windowClass.hCursor = arrowCursor;
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    windowClass.lpszMenuName = MAKEINTRESOURCEA(IDR_MAINMENU);
+    windowClass.lpszClassName = spoolerClassName;
+    return RegisterClassA(&windowClass) != 0;
+}
+
+}  // namespace
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_PAINT:
+        paint(window);
+        return 0;
+    case WM_COMMAND:
+        runCommand(window, LOWORD(wParam));
+        return 0;
+    case WM_TIMER:
+        pollSpoolChanges(window);
+        return 0;
+    case WM_SIZE:
+    case WM_VSCROLL:
+    case WM_LBUTTONDOWN:
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+int initApplication(HINSTANCE instance, int showCommand)
+{
+    loadJobCursors();
+    if (!registerWindowClass(instance)) {
+        return -1;
+    }
+    mainWindow = CreateWindowA(spoolerClassName, spoolerTitle, WS_OVERLAPPEDWINDOW | WS_MINIMIZE, CW_USEDEFAULT,
+                               CW_USEDEFAULT, windowWidth, windowHeight, nullptr, nullptr, instance, nullptr);
+    if (mainWindow == nullptr) {
+        return -2;
+    }
+    ShowWindow(mainWindow, showCommand);
+    ShowWindow(mainWindow, SW_MINIMIZE);
+    UpdateWindow(mainWindow);
+    if (discoverUsers(mainWindow) != 0) {
+        return -1;
+    }
+    SetTimer(mainWindow, spoolTimerId, spoolTimerPeriod, nullptr);
+    HMENU menu = GetMenu(mainWindow);
+    CheckMenuItem(menu, IDM_SHOW_PRINT_DIALOG, MF_BYCOMMAND | MF_UNCHECKED);
+    CheckMenuItem(menu, IDM_SCREEN_ONLY, MF_BYCOMMAND | MF_UNCHECKED);
+    return 0;
+}
+
+int runSpooler(HINSTANCE instance, int showCommand)
+{
+    if (initApplication(instance, showCommand) != 0) {
+        return 1;
+    }
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    // The watches, the window, the timer and the screen copy last for the
+    // whole run; give them back before the process goes.
+    releaseWatches();
+    releaseScreenCopy();
+    if (IsWindow(mainWindow)) {
+        DestroyWindow(mainWindow);
+    }
+    return 0;
+}

@@ -1,0 +1,214 @@
+// The main window in-process under Wine: start-up, the menu commands and the
+// status view's layout. The program's resources are linked into this test,
+// so the window gets the real menu.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/resource.h"
+#include "app/spooler_app.h"
+#include "jobs/print_job.h"
+#include "render/gdi_surface.h"
+#include "render/page_renderer.h"
+#include "tests/spool_builder.h"
+#include "tests/win_test_support.h"
+#include "watch/user_watch.h"
+
+using namespace spooltest;
+
+namespace {
+
+const char* const roboticsKey = "Software\\U.S. Robotics\\Pilot Desktop\\Core";
+
+bool isChecked(HWND window, UINT item)
+{
+    return (GetMenuState(GetMenu(window), item, MF_BYCOMMAND) & MF_CHECKED) != 0;
+}
+
+// A memory surface of the window's client size, its pixels readable.
+struct MemoryCanvas {
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ replaced;
+    DrawSurface* surface;
+
+    MemoryCanvas(int width, int height)
+    {
+        dc = CreateCompatibleDC(nullptr);
+        bitmap = CreateCompatibleBitmap(dc, width, height);
+        replaced = SelectObject(dc, bitmap);
+        surface = wrapDeviceContext(dc);
+        PatBlt(dc, 0, 0, width, height, WHITENESS);
+    }
+    ~MemoryCanvas()
+    {
+        unwrapDeviceContext(surface);
+        SelectObject(dc, replaced);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+    }
+    std::vector<COLORREF> pixels(int width, int height)
+    {
+        std::vector<COLORREF> all;
+        for (int y = 0; y < height; y++) {
+            for (int x = 0; x < width; x++) {
+                all.push_back(GetPixel(dc, x, y));
+            }
+        }
+        return all;
+    }
+};
+
+class MainWindowTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder = uniqueTempPath();
+        CreateDirectoryA(folder.c_str(), nullptr);
+        CreateDirectoryA((folder + "\\Alice").c_str(), nullptr);
+        CreateDirectoryA((folder + "\\Alice\\backup").c_str(), nullptr);
+        RegSetKeyValueA(HKEY_CURRENT_USER, roboticsKey, "Path", REG_SZ, folder.c_str(),
+                        static_cast<DWORD>(folder.size() + 1));
+        spoolerOptions = {false, false};
+        spoolerCounters = {0, 0};
+        displayMode = displayStatus;
+    }
+
+    void TearDown() override
+    {
+        if (mainWindow != nullptr) {
+            DestroyWindow(mainWindow);
+            mainWindow = nullptr;
+        }
+        // Each test starts the program afresh, class registration included;
+        // the quit message that closing the window posts must not reach the
+        // next test's message boxes.
+        UnregisterClassA(spoolerClassName, GetModuleHandleA(nullptr));
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        }
+        releaseWatches();
+        releaseScreenCopy();
+        RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\U.S. Robotics");
+        RemoveDirectoryA((folder + "\\Alice\\backup").c_str());
+        RemoveDirectoryA((folder + "\\Alice").c_str());
+        RemoveDirectoryA(folder.c_str());
+    }
+
+    std::string folder;
+};
+
+TEST_F(MainWindowTest, StartsMinimizedWatchingWithTheOptionsOff)
+{
+    DialogWatcher dialogs;
+    ASSERT_EQ(0, initApplication(GetModuleHandleA(nullptr), SW_SHOWNORMAL));
+
+    EXPECT_TRUE(dialogs.seen().empty());
+    char className[32] = "";
+    GetClassNameA(mainWindow, className, sizeof(className));
+    EXPECT_STREQ("FQSpoolClass", className);
+    char title[64] = "";
+    GetWindowTextA(mainWindow, title, sizeof(title));
+    EXPECT_STREQ("Fernquill PC Print Spooler", title);
+    EXPECT_TRUE(IsIconic(mainWindow));
+    EXPECT_EQ(1, watchTable.watchCount);
+    EXPECT_FALSE(isChecked(mainWindow, IDM_SHOW_PRINT_DIALOG));
+    EXPECT_FALSE(isChecked(mainWindow, IDM_SCREEN_ONLY));
+    ASSERT_NE(nullptr, GetMenu(mainWindow));
+    EXPECT_EQ(7, GetMenuItemCount(GetSubMenu(GetMenu(mainWindow), 0)));
+}
+
+TEST_F(MainWindowTest, OptionsFlipWithTheirTicksWithoutRepainting)
+{
+    ASSERT_EQ(0, initApplication(GetModuleHandleA(nullptr), SW_SHOWNORMAL));
+    ShowWindow(mainWindow, SW_RESTORE);
+    UpdateWindow(mainWindow);
+
+    SendMessageA(mainWindow, WM_COMMAND, IDM_SHOW_PRINT_DIALOG, 0);
+    EXPECT_TRUE(spoolerOptions.showPrintDialog);
+    EXPECT_TRUE(isChecked(mainWindow, IDM_SHOW_PRINT_DIALOG));
+    EXPECT_FALSE(GetUpdateRect(mainWindow, nullptr, FALSE));
+
+    SendMessageA(mainWindow, WM_COMMAND, IDM_SCREEN_ONLY, 0);
+    SendMessageA(mainWindow, WM_COMMAND, IDM_SHOW_PRINT_DIALOG, 0);
+    EXPECT_FALSE(spoolerOptions.showPrintDialog);
+    EXPECT_FALSE(isChecked(mainWindow, IDM_SHOW_PRINT_DIALOG));
+    EXPECT_TRUE(spoolerOptions.screenOnly);
+    EXPECT_TRUE(isChecked(mainWindow, IDM_SCREEN_ONLY));
+}
+
+TEST_F(MainWindowTest, ShowStatusGoesBackFromThePageToTheStatusView)
+{
+    ASSERT_EQ(0, initApplication(GetModuleHandleA(nullptr), SW_SHOWNORMAL));
+    displayMode = displayImagePage;
+    SendMessageA(mainWindow, WM_COMMAND, IDM_SHOW_STATUS, 0);
+    EXPECT_EQ(displayStatus, displayMode);
+}
+
+TEST_F(MainWindowTest, AboutBoxSaysWhatTheProgramIs)
+{
+    ASSERT_EQ(0, initApplication(GetModuleHandleA(nullptr), SW_SHOWNORMAL));
+    DialogWatcher dialogs;
+    SendMessageA(mainWindow, WM_COMMAND, IDM_ABOUT, 0);
+    std::vector<SeenDialog> seen = dialogs.seen();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("About Fernquill Desktop Spooler", seen[0].caption);
+    EXPECT_NE(std::string::npos, seen[0].text.find("Fernquill Desktop Spooler"));
+    EXPECT_NE(std::string::npos, seen[0].text.find("Copyright"));
+}
+
+TEST_F(MainWindowTest, ExitEndsTheMessageLoop)
+{
+    ASSERT_EQ(0, initApplication(GetModuleHandleA(nullptr), SW_SHOWNORMAL));
+    SendMessageA(mainWindow, WM_COMMAND, IDM_EXIT, 0);
+    MSG message;
+    bool quit = false;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        quit = quit || message.message == WM_QUIT;
+    }
+    EXPECT_TRUE(quit);
+}
+
+TEST_F(MainWindowTest, NoInstallFolderFailsStartUp)
+{
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\U.S. Robotics");
+    DialogWatcher dialogs;
+    EXPECT_EQ(-1, initApplication(GetModuleHandleA(nullptr), SW_SHOWNORMAL));
+    ASSERT_EQ(1u, dialogs.seen().size());
+    EXPECT_EQ("Registry Error", dialogs.seen()[0].caption);
+}
+
+// With three users and a 16-pixel font the counters sit at y = 146 and 162.
+TEST(StatusViewTest, LinesArePlacedByTheFontHeight)
+{
+    const int width = 340;
+    const int height = 240;
+    lstrcpyA(installFolder, "C:\\Palm");
+    watchTable.watchCount = 3;
+    const char* users[] = {"Alice", "Bob", "Carol"};
+    for (int i = 0; i < 3; i++) {
+        lstrcpyA(watchTable.users[i].userFolder, users[i]);
+    }
+    spoolerCounters = {2, 7};
+
+    MemoryCanvas status(width, height);
+    ASSERT_EQ(16, currentTextHeight(status.surface));
+    paintStatus(status.surface);
+
+    MemoryCanvas expected(width, height);
+    struct Line {
+        int x;
+        int y;
+        const char* text;
+    } lines[] = {{10, 10, "Palm install folder:"}, {25, 36, "C:\\Palm"}, {10, 62, "Monitoring users:"},
+                 {25, 88, "Alice"}, {25, 104, "Bob"}, {25, 120, "Carol"},
+                 {10, 146, "Print jobs processed: 2"}, {10, 162, "Pages processed: 7"}};
+    for (const Line& line : lines) {
+        TextOutA(expected.dc, line.x, line.y, line.text, lstrlenA(line.text));
+    }
+    EXPECT_TRUE(status.pixels(width, height) == expected.pixels(width, height));
+    watchTable.watchCount = 0;
+}
+
+}  // namespace
