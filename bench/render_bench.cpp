@@ -50,15 +50,9 @@ int renderEveryPage(SpoolStream* stream, DrawSurface* surface, const PagePlaceme
     readSpoolHeader(stream, &count, nullptr, nullptr);
     seekTo(stream, 0);
     int pages = 0;
-    for (int i = 0; i < count; i++) {
+    for (int i = 0; i < count; i = nextPageRecord(stream, i, count)) {
         renderPage(surface, placement, stream, i, count, false);
         pages++;
-        for (int32_t next = 0; i + 1 < count; i++) {
-            readRecordExtent(stream, i + 1, &next, nullptr);
-            if (next >= tell(stream)) {
-                break;
-            }
-        }
     }
     return pages;
 }

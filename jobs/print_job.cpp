@@ -130,21 +130,6 @@ PagePlacement windowPlacement(DrawSurface* windowSurface)
     return placement;
 }
 
-// Moves past the records that the page just drawn consumed as data; returns
-// the index of the last of them (or page itself).
-int lastConsumedRecord(SpoolStream* stream, int page, int count)
-{
-    while (page + 1 < count) {
-        int32_t next = 0;
-        readRecordExtent(stream, page + 1, &next, nullptr);
-        if (next >= tell(stream)) {
-            break;
-        }
-        page++;
-    }
-    return page;
-}
-
 // Prints and shows every page of the open stream.
 void printPages(SpoolStream* stream, DrawSurface* printer, DrawSurface* windowSurface, HWND window)
 {
@@ -155,7 +140,7 @@ void printPages(SpoolStream* stream, DrawSurface* printer, DrawSurface* windowSu
     spoolerCounters.jobsProcessed++;
     int imageNumber = 1;
 
-    for (int page = 0; page < count; page++) {
+    for (int page = 0; page < count;) {
         if (printing) {
             if (startPrintDocument(printer) != 0) {
                 showMessage(documentErrorText, printErrorCaption);
@@ -181,10 +166,11 @@ void printPages(SpoolStream* stream, DrawSurface* printer, DrawSurface* windowSu
         if (printing) {
             endPrintPage(printer);
         }
-        page = lastConsumedRecord(stream, page, count);
+        int nextPage = nextPageRecord(stream, page, count);
         if (printing) {
             endPrintDocument(printer);
         }
+        page = nextPage;
     }
 }
 

@@ -220,6 +220,20 @@ int renderPage(DrawSurface* surface, const PagePlacement& placement, SpoolStream
     return result;
 }
 
+int nextPageRecord(SpoolStream* stream, int firstRecord, int recordCount)
+{
+    int record = firstRecord;
+    while (record + 1 < recordCount) {
+        int32_t offset = 0;
+        readRecordExtent(stream, record + 1, &offset, nullptr);
+        if (offset >= tell(stream)) {
+            break;
+        }
+        record++;
+    }
+    return record + 1;
+}
+
 int repaintScreenCopy(DrawSurface* surface)
 {
     if (screenCopy.bitmap == nullptr) {

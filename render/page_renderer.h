@@ -56,6 +56,12 @@ extern ScreenCopy screenCopy;
 int renderPage(DrawSurface* surface, const PagePlacement& placement, SpoolStream* stream,
                int firstRecord, int recordCount, bool keepScreenCopy);
 
+// After the page that starts at firstRecord was drawn: the record the next
+// page starts at (recordCount when none is left). The records after
+// firstRecord that start before the stream's position were read as that
+// page's data, and are passed over as a print job does.
+int nextPageRecord(SpoolStream* stream, int firstRecord, int recordCount);
+
 // Fills the surface's drawable area white and copies the screen copy to its
 // top left, unscaled. Returns -1 and draws nothing when there is none.
 int repaintScreenCopy(DrawSurface* surface);

@@ -143,7 +143,7 @@ std::vector<Rows> renderWithGdi(const std::string& spoolPath)
     int count = 0;
     readSpoolHeader(stream, &count, nullptr, nullptr);
     seekTo(stream, 0);
-    for (int page = 0; page < count; page++) {
+    for (int page = 0; page < count; page = nextPageRecord(stream, page, count)) {
         MemoryPage memory;
         int dpiX = 0;
         int dpiY = 0;
@@ -151,29 +151,10 @@ std::vector<Rows> renderWithGdi(const std::string& spoolPath)
         PagePlacement placement = {0, 0, dpiX, dpiY, pageWidth, pageHeight};
         renderPage(memory.surface, placement, stream, page, count, true);
         pages.push_back(memory.rows());
-        for (int32_t next = 0; page + 1 < count; page++) {
-            readRecordExtent(stream, page + 1, &next, nullptr);
-            if (next >= tell(stream)) {
-                break;
-            }
-        }
     }
     closeSpoolStream(stream);
     releaseScreenCopy();
     return pages;
-}
-
-Bytes solidImage(int width, int height, int resolution, int x, int y, int flags)
-{
-    ImageFields fields;
-    fields.width = width;
-    fields.height = height;
-    fields.x = x;
-    fields.y = y;
-    fields.xResolution = resolution;
-    fields.yResolution = resolution;
-    fields.flags = flags;
-    return imageRecord(fields, Bytes(static_cast<size_t>(rowBytesFor(width)) * height, 0xFF));
 }
 
 Bytes patternImage(int width, int height, int resolution, int x, int flags, uint32_t seed)

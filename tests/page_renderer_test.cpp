@@ -96,19 +96,6 @@ Bytes solidBits(int width, int height)
     return Bytes(static_cast<size_t>(rowBytesFor(width)) * height, 0xFF);
 }
 
-Bytes solidImage(int width, int height, int flags = 0, int x = 0, int y = 0, int resolution = 72)
-{
-    ImageFields fields;
-    fields.width = width;
-    fields.height = height;
-    fields.x = x;
-    fields.y = y;
-    fields.xResolution = resolution;
-    fields.yResolution = resolution;
-    fields.flags = flags;
-    return imageRecord(fields, solidBits(width, height));
-}
-
 int recordCountOf(SpoolStream* stream)
 {
     int count = 0;
@@ -128,7 +115,7 @@ protected:
 TEST_F(PageRendererTest, ImageIsScaledFromItsResolutionToTheSurfaces)
 {
     SpoolDatabase database;
-    database.records = {solidImage(144, 8, 0, 36, 0, 72)};  // 2 inches wide, half an inch in
+    database.records = {solidImage(144, 8, 72, 36, 0, 0)};  // 2 inches wide, half an inch in
     OpenSpool spool(buildSpoolFile(database));
     Page page(1700, 200, 600, 10, 5);
 
@@ -148,7 +135,7 @@ TEST_F(PageRendererTest, ImageIsScaledFromItsResolutionToTheSurfaces)
 TEST_F(PageRendererTest, NegativeOriginShiftsThePageUpAndLeft)
 {
     SpoolDatabase database;
-    database.records = {solidImage(40, 40, 0, 0, 0, 96)};
+    database.records = {solidImage(40, 40, 96, 0, 0, 0)};
     OpenSpool spool(buildSpoolFile(database));
     Page page(100, 100, 96, -10, -15);
 
@@ -162,7 +149,7 @@ TEST_F(PageRendererTest, NegativeOriginShiftsThePageUpAndLeft)
 TEST_F(PageRendererTest, ZeroResolutionDrawsTheImageUnscaled)
 {
     SpoolDatabase database;
-    database.records = {solidImage(20, 10, recordFlagContinued, 5, 0, 0), solidImage(8, 4, 0, 0, 0, 96)};
+    database.records = {solidImage(20, 10, 0, 5, 0, recordFlagContinued), solidImage(8, 4, 96, 0, 0, 0)};
     OpenSpool spool(buildSpoolFile(database));
     Page page(300, 300, 300);
 
@@ -186,7 +173,7 @@ TEST_F(PageRendererTest, ZeroWidthImageDrawsNothingButMovesThePen)
     empty.yResolution = 96;
     empty.flags = recordFlagContinued;
     SpoolDatabase database;
-    database.records = {imageRecord(empty, {}), solidImage(8, 2, 0, 0, 0, 96)};
+    database.records = {imageRecord(empty, {}), solidImage(8, 2, 96, 0, 0, 0)};
     OpenSpool spool(buildSpoolFile(database));
     Page page(100, 100, 96);
 
@@ -198,7 +185,7 @@ TEST_F(PageRendererTest, ZeroWidthImageDrawsNothingButMovesThePen)
 TEST_F(PageRendererTest, ImageWithoutMemoryIsAWhiteRectangleAndThePenMovesBelowIt)
 {
     SpoolDatabase database;
-    database.records = {solidImage(64, 64, recordFlagContinued, 0, 0, 96), solidImage(8, 2, 0, 0, 0, 96)};
+    database.records = {solidImage(64, 64, 96, 0, 0, recordFlagContinued), solidImage(8, 2, 96, 0, 0, 0)};
     Bytes file = buildSpoolFile(database);
     OpenSpool spool(file);
     Page page(100, 200, 96);
@@ -273,7 +260,7 @@ TEST_F(PageRendererTest, ChainedTextRecordsFollowOneAnother)
 TEST_F(PageRendererTest, ImageAfterThreeTextLinesStartsThreeLinesDown)
 {
     SpoolDatabase database;
-    database.records = {textRecord("a\nb\nc\n", recordFlagContinued), solidImage(16, 4, 0, 0, 0, 96)};
+    database.records = {textRecord("a\nb\nc\n", recordFlagContinued), solidImage(16, 4, 96, 0, 0, 0)};
     OpenSpool spool(buildSpoolFile(database));
     Page page(pageWidth, pageHeight, 96, 0, 7);
 
@@ -307,8 +294,8 @@ TEST_F(PageRendererTest, LineHeightIsMeasuredInTheSurfacesOwnFontOnEveryPage)
 TEST_F(PageRendererTest, RecordOfOtherKindDrawsNothingButPassesTheChainOn)
 {
     SpoolDatabase database;
-    database.records = {textRecord(Bytes{'Z', 'Z'}, recordFlagContinued, 5), solidImage(8, 3, 0, 0, 0, 96),
-                        solidImage(8, 3, 0, 0, 0, 96)};
+    database.records = {textRecord(Bytes{'Z', 'Z'}, recordFlagContinued, 5), solidImage(8, 3, 96, 0, 0, 0),
+                        solidImage(8, 3, 96, 0, 0, 0)};
     OpenSpool spool(buildSpoolFile(database));
     Page page(100, 100, 96);
 
@@ -335,7 +322,7 @@ TEST_F(PageRendererTest, RecordsConsumedAsBitmapDataAreSkipped)
     Bytes image = imageRecord(fields, Bytes(bits.begin(), bits.begin() + 16));
     SpoolDatabase database;
     database.records = {image, Bytes(bits.begin() + 16, bits.begin() + 32),
-                        Bytes(bits.begin() + 32, bits.end()), solidImage(8, 2, 0, 0, 0, 96)};
+                        Bytes(bits.begin() + 32, bits.end()), solidImage(8, 2, 96, 0, 0, 0)};
     OpenSpool spool(buildSpoolFile(database));
     Page page(100, 100, 96);
 
@@ -351,7 +338,7 @@ TEST_F(PageRendererTest, RecordsConsumedAsBitmapDataAreSkipped)
 TEST_F(PageRendererTest, PageStartingBeforeTheStreamPositionIsRefused)
 {
     SpoolDatabase database;
-    database.records = {solidImage(8, 2, 0, 0, 0, 96), solidImage(8, 2, 0, 0, 0, 96)};
+    database.records = {solidImage(8, 2, 96, 0, 0, 0), solidImage(8, 2, 96, 0, 0, 0)};
     OpenSpool spool(buildSpoolFile(database));
     Page page(100, 80, 96);
     int32_t secondStart = 0;
@@ -386,8 +373,8 @@ TEST_F(PageRendererTest, RepaintBeforeAnyPageDrawsNothing)
 TEST_F(PageRendererTest, ScreenCopyHoldsThePageAsDrawnAndIsReplacedByTheNext)
 {
     SpoolDatabase database;
-    database.records = {textRecord("HELLO\n", recordFlagContinued), solidImage(24, 6, 0, 4, 2, 96),
-                        solidImage(8, 8, 0, 50, 50, 96)};
+    database.records = {textRecord("HELLO\n", recordFlagContinued), solidImage(24, 6, 96, 4, 2, 0),
+                        solidImage(8, 8, 96, 50, 50, 0)};
     OpenSpool spool(buildSpoolFile(database));
     Page page(120, 90, 96);
     Page window(120, 90, 96);

@@ -69,18 +69,6 @@ private:
     bool saved_ = false;
 };
 
-Bytes solidImage(int width, int height, int resolution, int x, int flags)
-{
-    ImageFields fields;
-    fields.width = width;
-    fields.height = height;
-    fields.x = x;
-    fields.xResolution = resolution;
-    fields.yResolution = resolution;
-    fields.flags = flags;
-    return imageRecord(fields, Bytes(static_cast<size_t>(rowBytesFor(width)) * height, 0xFF));
-}
-
 // Three pages: text over a one-inch black square an inch from the paper's
 // left edge; text alone; and a compressed image whose data runs through the
 // two records after it, chained to a last line of text.
@@ -101,7 +89,7 @@ SpoolDatabase threePages()
     SpoolDatabase database;
     database.records = {
         textRecord("FIRST PAGE\n", recordFlagContinued),
-        solidImage(72, 72, 72, 72, 0),
+        solidImage(72, 72, 72, 72),
         textRecord("SECOND PAGE\nsecond line\n"),
         third,
         Bytes(runs.begin() + 2, runs.begin() + 3),

@@ -36,7 +36,7 @@ int renderAllPages(SpoolStream* stream, std::FILE* out, int width, int height)
     readSpoolHeader(stream, &count, nullptr, nullptr);
     seekTo(stream, 0);
     PagePlacement placement = {0, 0, memorySurfaceDpi, memorySurfaceDpi, width, height};
-    for (int page = 0; page < count; page++) {
+    for (int page = 0; page < count; page = nextPageRecord(stream, page, count)) {
         DrawSurface* surface = createPageSurface(width, height, memorySurfaceDpi, memorySurfaceDpi, 0, 0);
         if (surface == nullptr) {
             return -1;
@@ -46,12 +46,6 @@ int renderAllPages(SpoolStream* stream, std::FILE* out, int width, int height)
         destroyPageSurface(surface);
         if (!written) {
             return -1;
-        }
-        for (int32_t next = 0; page + 1 < count; page++) {
-            readRecordExtent(stream, page + 1, &next, nullptr);
-            if (next >= tell(stream)) {
-                break;
-            }
         }
     }
     return 0;

@@ -172,6 +172,19 @@ Bytes imageRecord(const ImageFields& fields, const Bytes& bitmapData)
     return out;
 }
 
+Bytes solidImage(int width, int height, int resolution, int x, int y, int flags)
+{
+    ImageFields fields;
+    fields.width = width;
+    fields.height = height;
+    fields.x = x;
+    fields.y = y;
+    fields.xResolution = resolution;
+    fields.yResolution = resolution;
+    fields.flags = flags;
+    return imageRecord(fields, Bytes(static_cast<size_t>(rowBytesFor(width)) * height, 0xFF));
+}
+
 int rowBytesFor(int width)
 {
     return (width + 7) / 8;

@@ -77,6 +77,10 @@ struct ImageFields {
 // exactly as given (raw, or already encoded with encodeImageRuns()).
 Bytes imageRecord(const ImageFields& fields, const Bytes& bitmapData);
 
+// An image record whose every pixel is black, raw, at the same resolution
+// across and down.
+Bytes solidImage(int width, int height, int resolution, int x = 0, int y = 0, int flags = 0);
+
 // Where the bitmap data starts inside an image record.
 const int imageBitmapOffset = 2 + imageHeaderSize;
 

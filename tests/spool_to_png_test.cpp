@@ -186,19 +186,6 @@ std::vector<std::string> linesOf(const std::string& text)
     return lines;
 }
 
-// Image fields for a solid black image: width x height at 72 dpi, placed at
-// (x, y) in 72nds of an inch.
-Bytes solidImage(int width, int height, int x, int y, int flags = 0)
-{
-    ImageFields fields;
-    fields.flags = flags;
-    fields.width = width;
-    fields.height = height;
-    fields.x = x;
-    fields.y = y;
-    return imageRecord(fields, Bytes(size_t(rowBytesFor(width)) * height, 0xFF));
-}
-
 // Each test gets a folder of its own: the tool writes its PNG files into
 // out/, and its stdout and stderr go to files beside it.
 class SpoolToPng : public ::testing::Test {
@@ -289,7 +276,7 @@ TEST_F(SpoolToPng, WritesOnePageForEachDocumentTheJobPrints)
         Bytes(bitmap.begin() + 42, bitmap.end()),
         textRecord("still the first page"),
         textRecord("second page"),
-        solidImage(72, 72, 72, 72),
+        solidImage(72, 72, 72, 72, 72),
     };
     TempFile spool(buildSpoolFile(database));
     ASSERT_TRUE(spool.written());
@@ -317,7 +304,7 @@ TEST_F(SpoolToPng, RefusedPageStillGoesOutBlank)
     // A first record that starts before the stream's start (a negative
     // offset) is refused; the printer still gets its document.
     SpoolDatabase database;
-    database.records = {solidImage(72, 72, 0, 0), solidImage(72, 72, 0, 0)};
+    database.records = {solidImage(72, 72, 72, 0, 0), solidImage(72, 72, 72, 0, 0)};
     database.startOffsets[0] = 0xFFFFFF00u;
     TempFile spool(buildSpoolFile(database));
     ASSERT_TRUE(spool.written());
@@ -374,7 +361,7 @@ TEST_P(SpoolToPngSheet, ImageLandsWhereThePrinterPutsIt)
 {
     const SheetCase& sheet = GetParam();
     SpoolDatabase database;
-    database.records = {solidImage(72, 36, 36, 36)};
+    database.records = {solidImage(72, 36, 72, 36, 36)};
     TempFile spool(buildSpoolFile(database));
     ASSERT_TRUE(spool.written());
 
@@ -406,8 +393,8 @@ TEST_F(SpoolToPng, OffsetsLeaveTheMarginsWhiteAndTheRestInPlace)
     // the drawable area off the byte boundaries.
     SpoolDatabase database;
     database.records = {
-        solidImage(72, 36, 0, 0, recordFlagContinued),  // top left corner, 300 x 150
-        solidImage(72, 36, 576, 0),                     // at 8 in, across the right margin
+        solidImage(72, 36, 72, 0, 0, recordFlagContinued),  // top left corner, 300 x 150
+        solidImage(72, 36, 72, 576, 0),                     // at 8 in, across the right margin
     };
     TempFile spool(buildSpoolFile(database));
     ASSERT_TRUE(spool.written());

@@ -282,22 +282,6 @@ int makePagePath(char* path, size_t capacity, const char* outDir, const char* ba
     return written > 0 && static_cast<size_t>(written) < capacity ? 0 : -1;
 }
 
-// The record the next page starts at. Records that start before the stream's
-// position were read as this page's data; like the print job, the test
-// begins with the record after the page's first one.
-int nextPageRecord(SpoolStream* stream, int record, int recordCount)
-{
-    while (record + 1 < recordCount) {
-        int32_t offset = 0;
-        readRecordExtent(stream, record + 1, &offset, nullptr);
-        if (offset >= tell(stream)) {
-            break;
-        }
-        record++;
-    }
-    return record + 1;
-}
-
 // Renders and writes every page; returns 0, or exitFailure once a PNG can't
 // be written.
 int writePages(SpoolStream* stream, int recordCount, DrawSurface* surface, const SheetLayout& sheet,
