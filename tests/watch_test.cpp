@@ -66,18 +66,6 @@ void removeRegistryValues()
     RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\3Com");
 }
 
-bool writeFile(const std::string& path, const Bytes& bytes)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == bytes.size();
-}
-
 // A spool file of `pages` one-line pages.
 Bytes spoolFileOf(int pages)
 {
@@ -86,28 +74,6 @@ Bytes spoolFileOf(int pages)
         database.records.push_back(textRecord("page " + std::to_string(i + 1) + "\n"));
     }
     return buildSpoolFile(database);
-}
-
-void removeTree(const std::string& path)
-{
-    WIN32_FIND_DATAA entry;
-    HANDLE listing = FindFirstFileA((path + "\\*").c_str(), &entry);
-    if (listing != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = entry.cFileName;
-            if (name == "." || name == "..") {
-                continue;
-            }
-            std::string child = path + "\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                removeTree(child);
-            } else {
-                DeleteFileA(child.c_str());
-            }
-        } while (FindNextFileA(listing, &entry));
-        FindClose(listing);
-    }
-    RemoveDirectoryA(path.c_str());
 }
 
 class WatchTest : public testing::Test {
@@ -130,7 +96,7 @@ protected:
         releaseScreenCopy();
         DestroyWindow(window);
         removeRegistryValues();
-        removeTree(root);
+        removeFolderTree(root);
     }
 
     // A user folder; with a backup folder of that name when given.
@@ -243,9 +209,9 @@ TEST_F(WatchTest, BackupWinsOverSavedPreferences)
 {
     std::string folder = addUser("Alice", "");
     CreateDirectoryA((folder + "\\Aaa").c_str(), nullptr);
-    ASSERT_TRUE(writeFile(folder + "\\Aaa\\Saved_Preferences.PRC", {1}));
+    ASSERT_TRUE(writeWholeFile(folder + "\\Aaa\\Saved_Preferences.PRC", {1}));
     // A file named "backup" counts as much as a folder would.
-    ASSERT_TRUE(writeFile(folder + "\\backup", {1}));
+    ASSERT_TRUE(writeWholeFile(folder + "\\backup", {1}));
 
     EXPECT_EQ(0, discover());
     ASSERT_EQ(1, watchTable.watchCount);
@@ -260,8 +226,8 @@ TEST_F(WatchTest, FirstFolderWithSavedPreferencesInListingOrder)
     for (const char* name : {"Zeta", "Alpha", "Empty"}) {
         CreateDirectoryA((folder + "\\" + name).c_str(), nullptr);
     }
-    ASSERT_TRUE(writeFile(folder + "\\Zeta\\Saved_Preferences.PRC", {1}));
-    ASSERT_TRUE(writeFile(folder + "\\Alpha\\Saved_Preferences.PRC", {1}));
+    ASSERT_TRUE(writeWholeFile(folder + "\\Zeta\\Saved_Preferences.PRC", {1}));
+    ASSERT_TRUE(writeWholeFile(folder + "\\Alpha\\Saved_Preferences.PRC", {1}));
     std::string expected;
     WIN32_FIND_DATAA entry;
     HANDLE listing = FindFirstFileA((folder + "\\*").c_str(), &entry);
@@ -308,7 +274,7 @@ TEST_F(WatchTest, NamesTooLongForTheTableAreSkippedNotTruncated)
     addUser(longName);
     std::string folder = addUser("Carol", "");
     CreateDirectoryA((folder + "\\" + std::string(60, 'P')).c_str(), nullptr);
-    ASSERT_TRUE(writeFile(folder + "\\" + std::string(60, 'P') + "\\Saved_Preferences.PRC", {1}));
+    ASSERT_TRUE(writeWholeFile(folder + "\\" + std::string(60, 'P') + "\\Saved_Preferences.PRC", {1}));
     addUser(std::string(49, 'S'));
 
     EXPECT_EQ(0, discover());
@@ -320,12 +286,12 @@ TEST_F(WatchTest, NamesTooLongForTheTableAreSkippedNotTruncated)
 TEST_F(WatchTest, FilePresentAtStartUpIsNotPrintedAgain)
 {
     addUser("Alice");
-    ASSERT_TRUE(writeFile(spoolPath("Alice"), spoolFileOf(1)));
+    ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(1)));
     ASSERT_EQ(0, discover());
     EXPECT_NE(0u, watchTable.users[0].lastSpoolTime);
 
     // Something else changes in the folder; the spool file stays as it was.
-    ASSERT_TRUE(writeFile(root + "\\Alice\\backup\\Other.PDB", {1, 2, 3}));
+    ASSERT_TRUE(writeWholeFile(root + "\\Alice\\backup\\Other.PDB", {1, 2, 3}));
     ASSERT_TRUE(watchFired(0));
     pollSpoolChanges(window);
     EXPECT_EQ(0, spoolerCounters.jobsProcessed);
@@ -337,7 +303,7 @@ TEST_F(WatchTest, NewSpoolFileIsPrintedOnceWithTheWindowUpMeanwhile)
     addUser("Alice");
     ASSERT_EQ(0, discover());
     ShowWindow(window, SW_MINIMIZE);
-    ASSERT_TRUE(writeFile(spoolPath("Alice"), spoolFileOf(2)));
+    ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(2)));
     ASSERT_TRUE(watchFired(0));
 
     pollSpoolChanges(window);
@@ -354,7 +320,7 @@ TEST_F(WatchTest, HeldFileIsPrintedOnTheFirstTickAfterItsRelease)
 {
     addUser("Alice");
     ASSERT_EQ(0, discover());
-    ASSERT_TRUE(writeFile(spoolPath("Alice"), spoolFileOf(1)));
+    ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(1)));
     ASSERT_TRUE(watchFired(0));
     HANDLE held = CreateFileA(spoolPath("Alice").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
@@ -372,7 +338,7 @@ TEST_F(WatchTest, HeldFileIsPrintedOnTheFirstTickAfterItsRelease)
 TEST_F(WatchTest, ResyncOfAnUnchangedFilePrintsNothing)
 {
     addUser("Alice");
-    ASSERT_TRUE(writeFile(spoolPath("Alice"), spoolFileOf(1)));
+    ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(1)));
     ASSERT_EQ(0, discover());
     FILETIME original;
     HANDLE file = CreateFileA(spoolPath("Alice").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
@@ -397,8 +363,8 @@ TEST_F(WatchTest, UsersChangedTogetherArePrintedOnSuccessiveTicksLowerFirst)
     ASSERT_EQ(0, discover());
     ASSERT_EQ(2, watchTable.watchCount);
     // One page for the first user in the table, three for the second.
-    ASSERT_TRUE(writeFile(spoolPath(watchTable.users[1].userFolder), spoolFileOf(3)));
-    ASSERT_TRUE(writeFile(spoolPath(watchTable.users[0].userFolder), spoolFileOf(1)));
+    ASSERT_TRUE(writeWholeFile(spoolPath(watchTable.users[1].userFolder), spoolFileOf(3)));
+    ASSERT_TRUE(writeWholeFile(spoolPath(watchTable.users[0].userFolder), spoolFileOf(1)));
     ASSERT_TRUE(watchFired(0));
     ASSERT_TRUE(watchFired(1));
 
@@ -416,8 +382,8 @@ TEST_F(WatchTest, FolderChangedWithoutASpoolFileDoesNotStarveLaterUsers)
     ASSERT_EQ(0, discover());
     std::string first = watchTable.users[0].userFolder;
     std::string second = watchTable.users[1].userFolder;
-    ASSERT_TRUE(writeFile(root + "\\" + first + "\\backup\\Address.PDB", {1}));
-    ASSERT_TRUE(writeFile(spoolPath(second), spoolFileOf(1)));
+    ASSERT_TRUE(writeWholeFile(root + "\\" + first + "\\backup\\Address.PDB", {1}));
+    ASSERT_TRUE(writeWholeFile(spoolPath(second), spoolFileOf(1)));
     ASSERT_TRUE(watchFired(0));
     ASSERT_TRUE(watchFired(1));
 
@@ -429,12 +395,12 @@ TEST_F(WatchTest, FolderChangedWithoutASpoolFileDoesNotStarveLaterUsers)
 TEST_F(WatchTest, UserWithoutAWatchDoesNotStopTheOthers)
 {
     std::string folder = addUser("Alice", "");
-    ASSERT_TRUE(writeFile(folder + "\\backup", {1}));
+    ASSERT_TRUE(writeWholeFile(folder + "\\backup", {1}));
     addUser("Bob");
     ASSERT_EQ(0, discover());
     ASSERT_EQ(2, watchTable.watchCount);
     int bob = watchTable.users[0].changeWatch == INVALID_HANDLE_VALUE ? 1 : 0;
-    ASSERT_TRUE(writeFile(spoolPath("Bob"), spoolFileOf(1)));
+    ASSERT_TRUE(writeWholeFile(spoolPath("Bob"), spoolFileOf(1)));
     ASSERT_TRUE(watchFired(bob));
 
     pollSpoolChanges(window);
@@ -449,8 +415,8 @@ TEST_F(WatchTest, TickDuringAJobStartsNothing)
     addUser("Alice");
     addUser("Bob");
     ASSERT_EQ(0, discover());
-    ASSERT_TRUE(writeFile(spoolPath("Alice"), spoolFileOf(1)));
-    ASSERT_TRUE(writeFile(spoolPath("Bob"), spoolFileOf(1)));
+    ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(1)));
+    ASSERT_TRUE(writeWholeFile(spoolPath("Bob"), spoolFileOf(1)));
     ASSERT_TRUE(watchFired(0));
     ASSERT_TRUE(watchFired(1));
     DialogWatcher dialogs(IDCANCEL, 300);

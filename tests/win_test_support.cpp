@@ -38,7 +38,9 @@ std::string windowText(HWND window)
 
 }  // namespace
 
-DialogWatcher::DialogWatcher(int answer, int delayMs) : answer_(answer), delayMs_(delayMs), stopping_(false)
+DialogWatcher::DialogWatcher(int answer, int delayMs, DWORD processId)
+    : answer_(answer), delayMs_(delayMs), processId_(processId != 0 ? processId : GetCurrentProcessId()),
+      stopping_(false)
 {
     thread_ = std::thread([this] { watch(); });
 }
@@ -55,10 +57,28 @@ std::vector<SeenDialog> DialogWatcher::seen()
     return seen_;
 }
 
+bool DialogWatcher::waitUntilAnswered(size_t count, int timeoutMs)
+{
+    for (int waited = 0;; waited += 10) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            bool allGone = std::none_of(answered_.begin(), answered_.end(),
+                                        [](HWND dialog) { return IsWindow(dialog) != FALSE; });
+            if (seen_.size() >= count && allGone) {
+                return true;
+            }
+        }
+        if (waited >= timeoutMs) {
+            return false;
+        }
+        Sleep(10);
+    }
+}
+
 void DialogWatcher::watch()
 {
     while (!stopping_) {
-        DialogSearch search = {GetCurrentProcessId(), {}};
+        DialogSearch search = {processId_, {}};
         EnumWindows(collectDialog, reinterpret_cast<LPARAM>(&search));
         for (HWND dialog : search.found) {
             answer(dialog);
@@ -103,6 +123,40 @@ std::string windowsPathOf(const std::string& unixPath)
         }
     }
     return converted;
+}
+
+bool writeWholeFile(const std::string& path, const std::vector<unsigned char>& bytes)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    BOOL closed = CloseHandle(file);
+    return ok && closed && written == bytes.size();
+}
+
+void removeFolderTree(const std::string& path)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = FindFirstFileA((path + "\\*").c_str(), &entry);
+    if (listing != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = entry.cFileName;
+            if (name == "." || name == "..") {
+                continue;
+            }
+            std::string child = path + "\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                removeFolderTree(child);
+            } else {
+                DeleteFileA(child.c_str());
+            }
+        } while (FindNextFileA(listing, &entry));
+        FindClose(listing);
+    }
+    RemoveDirectoryA(path.c_str());
 }
 
 bool runUnixCommand(const std::string& shellCommand, const std::string& result, int timeoutMs)

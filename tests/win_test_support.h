@@ -2,11 +2,13 @@
 // printed.
 //
 // DialogWatcher reads and answers the dialogs and message boxes that the
-// code under test shows while it blocks the test's thread. A watcher thread looks every few milliseconds for a visible dialog
-// (window class "#32770") of this process, records its caption and message
-// text (the static control 0xFFFF, where a message box keeps it), and
-// answers it with the button the test chose. The code under test then goes
-// on from its nested message loop.
+// code under test shows: code in the test's own process, which blocks the
+// test's thread meanwhile, or a program the test started. A watcher thread
+// looks every few milliseconds for a visible dialog (window class "#32770")
+// of the watched process, records its caption and message text (the static
+// control 0xFFFF, where a message box keeps it), and answers it with the
+// button the test chose. The code under test then goes on from its nested
+// message loop.
 #ifndef FERNQUILL_TESTS_WIN_TEST_SUPPORT_H
 #define FERNQUILL_TESTS_WIN_TEST_SUPPORT_H
 
@@ -26,8 +28,9 @@ struct SeenDialog {
 class DialogWatcher {
 public:
     // answer: the command sent to every dialog seen, IDOK or IDCANCEL, once
-    // the dialog has been up for delayMs.
-    explicit DialogWatcher(int answer = IDOK, int delayMs = 0);
+    // the dialog has been up for delayMs. processId: the process whose
+    // dialogs are watched; 0 for this one.
+    explicit DialogWatcher(int answer = IDOK, int delayMs = 0, DWORD processId = 0);
     ~DialogWatcher();
     DialogWatcher(const DialogWatcher&) = delete;
     DialogWatcher& operator=(const DialogWatcher&) = delete;
@@ -35,12 +38,18 @@ public:
     void setAnswer(int answer) { answer_ = answer; }
     std::vector<SeenDialog> seen();
 
+    // Waits, at most timeoutMs, until count dialogs have been seen and every
+    // dialog seen is gone again. For another process's dialogs, whose
+    // answer arrives while the test goes on.
+    bool waitUntilAnswered(size_t count, int timeoutMs);
+
 private:
     void watch();
     void answer(HWND dialog);
 
     std::atomic<int> answer_;
     int delayMs_;
+    DWORD processId_;
     std::atomic<bool> stopping_;
     std::mutex mutex_;
     std::vector<SeenDialog> seen_;
@@ -52,6 +61,14 @@ private:
 // Converts a Unix path to the path Windows programs see under Wine (drive
 // Z:); a path that is not absolute Unix is returned as it is.
 std::string windowsPathOf(const std::string& unixPath);
+
+// Writes bytes to path in one go: one CreateFile, one WriteFile, one
+// CloseHandle, with no sharing meanwhile, as HotSync writes a backup file.
+// A change watch on the folder fires. Returns whether all bytes were written.
+bool writeWholeFile(const std::string& path, const std::vector<unsigned char>& bytes);
+
+// Removes a folder and everything in it.
+void removeFolderTree(const std::string& path);
 
 // Runs a command line under the Unix shell (Wine starts Unix programs too)
 // and waits, at most timeoutMs, for the Unix file `result` to exist: Wine

@@ -1,0 +1,653 @@
+// The spooler program end to end, run the way its user runs it: the real
+// FernquillSpooler.exe, started as a process of its own, finds the install
+// folder in the registry, watches the users' backup folders and prints on
+// the default printer, here the PDF test printer. The test plays HotSync: it
+// writes a spool file into a backup folder through Win32, so the folder's
+// change watch fires. Everything else is read from outside the program: the
+// printed PDFs, the window's title and state, the pixels of its status view,
+// its message boxes and its exit code.
+//
+// What Wine 8.0 allows, measured:
+// - Wine sends no EVENT_OBJECT_NAMECHANGE when a window's title changes
+//   (SetWinEventHook itself works: an explicit NotifyWinEvent arrives), so
+//   the titles can't be hooked. A thread samples the title and the
+//   minimized state every millisecond instead. "Printing image N..." stays
+//   up while its page prints, hundreds of milliseconds; "Printing..." only
+//   from the job's start to its first page, 10 to 20 ms, which sampling
+//   nearly always sees but can't be sure to. It is therefore checked for
+//   its place when seen, and not required.
+// - The client area reads back with BitBlt from the window's GetDC()
+//   context, pixel for pixel as on the screen. PrintWindow draws nothing of
+//   it: it asks for WM_PRINTCLIENT, and the program paints in WM_PAINT only.
+// - The change watch fires for a file written in the folder. A file moved
+//   in from elsewhere (MoveFileEx, or mv from Linux) fires nothing, as on
+//   Windows: the watch is for last-write changes. HotSync writes the file in
+//   place, and while it still holds the file the poll's exclusive open fails
+//   and the next tick retries; so the test writes in place too, in one go.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "app/resource.h"
+#include "app/spooler_app.h"
+#include "jobs/print_job.h"
+#include "render/gdi_surface.h"
+#include "render/page_renderer.h"
+#include "spool/spool_stream.h"
+#include "tests/spool_builder.h"
+#include "tests/win_test_support.h"
+#include "watch/spool_poll.h"
+#include "watch/user_watch.h"
+
+using namespace spooltest;
+
+namespace {
+
+const char* const roboticsKey = "Software\\U.S. Robotics\\Pilot Desktop\\Core";
+const char* const windowClass = "FQSpoolClass";
+const int startTimeoutMs = 30000;
+const int exitTimeoutMs = 30000;
+// A delivery waits for the next tick of the spool timer, then for printing.
+const int deliveryTimeoutMs = static_cast<int>(spoolTimerPeriod) + 60000;
+const int statusTimeoutMs = 10000;
+
+void setInstallFolder(const std::string& folder)
+{
+    RegSetKeyValueA(HKEY_CURRENT_USER, roboticsKey, "Path", REG_SZ, folder.c_str(),
+                    static_cast<DWORD>(folder.size() + 1));
+}
+
+void removeRegistryValues()
+{
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\U.S. Robotics");
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\3Com");
+}
+
+int millisecondsBetween(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to)
+{
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count());
+}
+
+template <typename Condition>
+bool waitFor(Condition condition, int timeoutMs)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 10) {
+        if (condition()) {
+            return true;
+        }
+        Sleep(10);
+    }
+    return condition();
+}
+
+std::string titleOf(HWND window)
+{
+    char title[256] = "";
+    GetWindowTextA(window, title, sizeof(title));
+    return title;
+}
+
+struct WindowSearch {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK findSpoolerWindow(HWND window, LPARAM context)
+{
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD process = 0;
+    char className[64] = "";
+    GetWindowThreadProcessId(window, &process);
+    if (process == search->process && GetClassNameA(window, className, sizeof(className)) > 0 &&
+        std::strcmp(className, windowClass) == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The program under test, started as its user starts it. Whatever happens to
+// the test, the process does not outlive it: end() kills it if it still runs,
+// and it runs in a job that kills it when the job's last handle closes, so
+// that a test killed from outside (a CTest timeout) leaves no spooler behind.
+// Wine 8 keeps that promise too.
+class SpoolerProcess {
+public:
+    SpoolerProcess() = default;
+    ~SpoolerProcess() { end(); }
+    SpoolerProcess(const SpoolerProcess&) = delete;
+    SpoolerProcess& operator=(const SpoolerProcess&) = delete;
+
+    bool start()
+    {
+        job_ = CreateJobObjectA(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+        ZeroMemory(&limits, sizeof(limits));
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (job_ == nullptr ||
+            !SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+            return false;
+        }
+        std::string commandLine = "\"" + windowsPathOf(SPOOLER_PATH) + "\"";
+        STARTUPINFOA startup;
+        ZeroMemory(&startup, sizeof(startup));
+        startup.cb = sizeof(startup);
+        // The child inherits the environment, and with it PRINT_OUT_DIR,
+        // which the test printer reads in the process that prints. It starts
+        // suspended, so that it is in the job before it does anything.
+        if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                            &startup, &info_)) {
+            return false;
+        }
+        if (!AssignProcessToJobObject(job_, info_.hProcess)) {
+            end();
+            return false;
+        }
+        return ResumeThread(info_.hThread) != static_cast<DWORD>(-1);
+    }
+
+    DWORD id() const { return info_.dwProcessId; }
+    HANDLE handle() const { return info_.hProcess; }
+
+    HWND waitForWindow(int timeoutMs)
+    {
+        WindowSearch search = {info_.dwProcessId, nullptr};
+        waitFor(
+            [&] {
+                EnumWindows(findSpoolerWindow, reinterpret_cast<LPARAM>(&search));
+                return search.found != nullptr;
+            },
+            timeoutMs);
+        return search.found;
+    }
+
+    bool running() const
+    {
+        return info_.hProcess != nullptr && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+    }
+
+    bool waitForExit(int timeoutMs, DWORD* exitCode)
+    {
+        if (WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+            return false;
+        }
+        return GetExitCodeProcess(info_.hProcess, exitCode) != FALSE;
+    }
+
+    void end()
+    {
+        if (info_.hProcess != nullptr) {
+            if (running()) {
+                TerminateProcess(info_.hProcess, 255);
+                WaitForSingleObject(info_.hProcess, exitTimeoutMs);
+            }
+            CloseHandle(info_.hThread);
+            CloseHandle(info_.hProcess);
+            info_ = PROCESS_INFORMATION();
+        }
+        if (job_ != nullptr) {
+            CloseHandle(job_);
+            job_ = nullptr;
+        }
+    }
+
+private:
+    HANDLE job_ = nullptr;
+    PROCESS_INFORMATION info_ = {};
+};
+
+// What the window showed: its title and whether it was minimized, one entry
+// per change, with the time it was first seen.
+struct WindowState {
+    std::string title;
+    bool minimized;
+    std::chrono::steady_clock::time_point seen;
+};
+
+// Samples a window's title and state every millisecond on a thread of its
+// own, from construction until stop().
+class WindowSampler {
+public:
+    explicit WindowSampler(HWND window) : window_(window), stopping_(false)
+    {
+        thread_ = std::thread([this] { sample(); });
+    }
+    ~WindowSampler() { stop(); }
+    WindowSampler(const WindowSampler&) = delete;
+    WindowSampler& operator=(const WindowSampler&) = delete;
+
+    std::vector<WindowState> stop()
+    {
+        stopping_ = true;
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        return states_;
+    }
+
+private:
+    // The last sample is taken after stop() was called, so it holds what
+    // the caller saw before stopping.
+    void sample()
+    {
+        for (;;) {
+            bool last = stopping_;
+            WindowState now = {titleOf(window_), IsIconic(window_) != FALSE, std::chrono::steady_clock::now()};
+            if (states_.empty() || states_.back().title != now.title || states_.back().minimized != now.minimized) {
+                states_.push_back(now);
+            }
+            if (last) {
+                return;
+            }
+            Sleep(1);
+        }
+    }
+
+    HWND window_;
+    std::atomic<bool> stopping_;
+    std::vector<WindowState> states_;  // the thread's alone until it is joined
+    std::thread thread_;
+};
+
+std::vector<std::string> titlesShown(const std::vector<WindowState>& states)
+{
+    std::vector<std::string> titles;
+    for (const WindowState& state : states) {
+        if (titles.empty() || titles.back() != state.title) {
+            titles.push_back(state.title);
+        }
+    }
+    return titles;
+}
+
+std::vector<bool> minimizedStates(const std::vector<WindowState>& states)
+{
+    std::vector<bool> minimized;
+    for (const WindowState& state : states) {
+        if (minimized.empty() || minimized.back() != state.minimized) {
+            minimized.push_back(state.minimized);
+        }
+    }
+    return minimized;
+}
+
+// Three pages as a hand-held prints them: text over a raw one-inch black
+// square an inch from the paper's left edge; text over a compressed image,
+// a black band two inches wide from the paper's edge; and text alone.
+SpoolDatabase deliveredPages()
+{
+    ImageFields square;
+    square.width = 72;
+    square.height = 72;
+    square.x = 72;
+    ImageFields band;
+    band.width = 144;
+    band.height = 72;
+    band.flags = recordFlagCompressed;
+    Bytes bandBits(static_cast<size_t>(rowBytesFor(band.width)) * band.height, 0xFF);
+
+    SpoolDatabase database;
+    database.records = {
+        textRecord("FIRST PAGE\n", recordFlagContinued),
+        imageRecord(square, Bytes(static_cast<size_t>(rowBytesFor(square.width)) * square.height, 0xFF)),
+        textRecord("SECOND PAGE\n", recordFlagContinued),
+        imageRecord(band, encodeImageRuns(bandBits, rowBytesFor(band.width))),
+        textRecord("THIRD PAGE\nlast line\n"),
+    };
+    return database;
+}
+
+// The first row of a printed page that is black across [x0, x1), or -1.
+int firstBlackRow(const PrintedPage& page, int x0, int x1)
+{
+    for (int y = 0; y < page.height; y++) {
+        if (page.blackShare(x0, y, x1, y + 1) > 0.9) {
+            return y;
+        }
+    }
+    return -1;
+}
+
+// At 50 dpi an image an inch high covers 50 rows below the text; it is
+// checked a pixel or two inside its edges, which scaling may round.
+void expectImageBand(const PrintedPage& page, int x0, int x1, const char* which)
+{
+    ASSERT_GT(page.width, 0) << which;
+    int top = firstBlackRow(page, x0 + 2, x1 - 2);
+    ASSERT_GE(top, 0) << "no image on the " << which;
+    EXPECT_GT(page.blackShare(x0 + 2, top, x1 - 2, top + 46), 0.95) << which;
+    EXPECT_LT(page.blackShare(x1 + 2, top, page.width, top + 46), 0.01) << which;
+    if (x0 > 2) {
+        EXPECT_LT(page.blackShare(0, top, x0 - 2, top + 46), 0.01) << which;
+    }
+}
+
+// RGB pixels of a bitmap, top row first.
+struct Pixels {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> rgb;
+};
+
+Pixels pixelsOf(HDC dc, HBITMAP bitmap, int width, int height)
+{
+    Pixels pixels;
+    BITMAPINFO info;
+    ZeroMemory(&info, sizeof(info));
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    std::vector<uint32_t> rows(static_cast<size_t>(width) * height);
+    if (GetDIBits(dc, bitmap, 0, height, rows.data(), &info, DIB_RGB_COLORS) != height) {
+        return pixels;
+    }
+    // The top byte is padding, which devices fill as they please.
+    for (uint32_t& pixel : rows) {
+        pixel &= 0xFFFFFF;
+    }
+    pixels.width = width;
+    pixels.height = height;
+    pixels.rgb = std::move(rows);
+    return pixels;
+}
+
+// The window's client area as the screen shows it.
+Pixels clientPixels(HWND window)
+{
+    RECT client;
+    if (!GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0) {
+        return Pixels();
+    }
+    HDC windowContext = GetDC(window);
+    HDC memory = CreateCompatibleDC(windowContext);
+    HBITMAP bitmap = CreateCompatibleBitmap(windowContext, client.right, client.bottom);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BOOL copied = BitBlt(memory, 0, 0, client.right, client.bottom, windowContext, 0, 0, SRCCOPY);
+    SelectObject(memory, previous);
+    Pixels pixels = copied ? pixelsOf(memory, bitmap, client.right, client.bottom) : Pixels();
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(window, windowContext);
+    return pixels;
+}
+
+// What a drawing gives on a memory surface of the given size, compatible
+// with the screen as the window is. Like the window's context, a fresh memory
+// context has the system font selected, which sets the status view's line
+// height and a page's line advance.
+template <typename Drawing>
+Pixels drawnOffScreen(int width, int height, Drawing draw)
+{
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    DrawSurface* surface = wrapDeviceContext(memory);
+    if (surface != nullptr) {
+        draw(surface);
+        unwrapDeviceContext(surface);
+    }
+    SelectObject(memory, previous);
+    Pixels pixels = surface != nullptr ? pixelsOf(memory, bitmap, width, height) : Pixels();
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+// The status view as the program must show it: its own paintStatus, over
+// the state the program must have reached.
+Pixels expectedStatusView(int width, int height, const std::string& install, const std::vector<std::string>& users,
+                          SpoolerCounters counters)
+{
+    std::snprintf(installFolder, sizeof(installFolder), "%s", install.c_str());
+    watchTable.watchCount = 0;
+    for (size_t i = 0; i < users.size() && i < static_cast<size_t>(maxWatchedUsers); i++) {
+        UserWatch& watch = watchTable.users[watchTable.watchCount++];
+        std::snprintf(watch.userFolder, sizeof(watch.userFolder), "%s", users[i].c_str());
+    }
+    spoolerCounters = counters;
+    return drawnOffScreen(width, height, [](DrawSurface* surface) { paintStatus(surface); });
+}
+
+// The page starting at firstRecord as the window shows it once the job is
+// over: the job drew it on the window at the screen's resolution, keeping a
+// screen copy, and the window repaints from that copy.
+Pixels expectedPageShown(int width, int height, const std::string& spoolPath, int firstRecord)
+{
+    return drawnOffScreen(width, height, [&](DrawSurface* surface) {
+        SpoolStream* stream = openSpoolStream(spoolPath.c_str());
+        if (stream == nullptr) {
+            return;
+        }
+        int count = 0;
+        readSpoolHeader(stream, &count, nullptr, nullptr);
+        PagePlacement placement = {0, 0, 0, 0, 0, 0};
+        surfaceDpi(surface, &placement.dpiX, &placement.dpiY);
+        surfaceArea(surface, &placement.areaWidth, &placement.areaHeight);
+        renderPage(surface, placement, stream, firstRecord, count, true);
+        closeSpoolStream(stream);
+        repaintScreenCopy(surface);
+        releaseScreenCopy();
+    });
+}
+
+size_t differingPixels(const Pixels& a, const Pixels& b)
+{
+    if (a.width != b.width || a.height != b.height) {
+        return static_cast<size_t>(std::max(a.width * a.height, b.width * b.height));
+    }
+    size_t differing = 0;
+    for (size_t i = 0; i < a.rgb.size(); i++) {
+        differing += a.rgb[i] != b.rgb[i] ? 1 : 0;
+    }
+    return differing;
+}
+
+// Waits, at most timeoutMs, for the window's client area to show exactly
+// the expected pixels; returns how many differ at the end.
+size_t waitForClientPixels(HWND window, const Pixels& expected, int timeoutMs)
+{
+    size_t differing = 0;
+    waitFor(
+        [&] {
+            differing = differingPixels(clientPixels(window), expected);
+            return differing == 0;
+        },
+        timeoutMs);
+    return differing;
+}
+
+class SpoolerProgramTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(printOutputFolder().empty()) << "PRINT_OUT_DIR is not set";
+        clearPrintedFiles();
+        removeRegistryValues();
+        root = uniqueTempPath();
+        ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr));
+    }
+
+    void TearDown() override
+    {
+        spooler.end();
+        removeRegistryValues();
+        removeFolderTree(root);
+        clearPrintedFiles();
+    }
+
+    void addUser(const std::string& user)
+    {
+        CreateDirectoryA((root + "\\" + user).c_str(), nullptr);
+        CreateDirectoryA((root + "\\" + user + "\\backup").c_str(), nullptr);
+    }
+
+    // The user folders in the order the program's listing finds them.
+    std::vector<std::string> usersInListingOrder()
+    {
+        std::vector<std::string> users;
+        WIN32_FIND_DATAA entry;
+        HANDLE listing = FindFirstFileA((root + "\\*").c_str(), &entry);
+        if (listing == INVALID_HANDLE_VALUE) {
+            return users;
+        }
+        do {
+            std::string name = entry.cFileName;
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != "." && name != "..") {
+                users.push_back(name);
+            }
+        } while (FindNextFileA(listing, &entry));
+        FindClose(listing);
+        return users;
+    }
+
+    std::string root;
+    SpoolerProcess spooler;
+};
+
+TEST_F(SpoolerProgramTest, DeliveredSpoolFileIsPrintedShownAndCounted)
+{
+    addUser("Alice");
+    addUser("Bob");
+    setInstallFolder(root);
+    ASSERT_TRUE(spooler.start());
+    DialogWatcher boxes(IDOK, 0, spooler.id());
+    HWND window = spooler.waitForWindow(startTimeoutMs);
+    ASSERT_NE(nullptr, window);
+    // Discovery notes the spool files already there before the message loop
+    // starts; a file written earlier would count as old.
+    ASSERT_EQ(0u, WaitForInputIdle(spooler.handle(), startTimeoutMs));
+    EXPECT_TRUE(IsIconic(window));
+
+    WindowSampler sampler(window);
+    std::string spoolPath = root + "\\Bob\\backup\\" + spoolFileName;
+    ASSERT_TRUE(writeWholeFile(spoolPath, buildSpoolFile(deliveredPages())));
+    auto written = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitForPrintedFiles(3, deliveryTimeoutMs));
+    auto printed = std::chrono::steady_clock::now();
+    EXPECT_TRUE(waitFor([&] { return IsIconic(window) && titleOf(window) == spoolerTitle; }, statusTimeoutMs));
+    std::vector<WindowState> states = sampler.stop();
+
+    // How long a delivery takes: the wait for the next tick, then the job.
+    auto jobStart = std::find_if(states.begin(), states.end(), [](const WindowState& state) {
+        return state.title != spoolerTitle;
+    });
+    ASSERT_NE(states.end(), jobStart) << "no job seen";
+    int tickMs = millisecondsBetween(written, jobStart->seen);
+    int jobMs = millisecondsBetween(jobStart->seen, printed);
+    RecordProperty("tickWaitMs", tickMs);
+    RecordProperty("jobMs", jobMs);
+    std::printf("[ timing   ] write to last PDF %d ms: %d ms to the tick, %d ms printing\n", tickMs + jobMs, tickMs,
+                jobMs);
+
+    // The window came up for the job and went back to minimized; it was up
+    // for as long as the job's titles showed.
+    EXPECT_EQ((std::vector<bool>{true, false, true}), minimizedStates(states));
+    for (const WindowState& state : states) {
+        EXPECT_TRUE(state.title == spoolerTitle || !state.minimized) << state.title << " shown minimized";
+    }
+    std::vector<std::string> titles = titlesShown(states);
+    std::vector<std::string> expectedTitles = {spoolerTitle,          "Printing...",         "Printing image 1...",
+                                               "Printing image 2...", "Printing image 3...", spoolerTitle};
+    if (std::find(titles.begin(), titles.end(), "Printing...") == titles.end()) {
+        expectedTitles.erase(expectedTitles.begin() + 1);  // too short to be sure to see; see the top
+    }
+    EXPECT_EQ(expectedTitles, titles);
+
+    // One document per page, each with its own text and image.
+    std::vector<std::string> pdfs = printedFiles();
+    ASSERT_EQ(3u, pdfs.size());
+    std::string first = printedText(pdfs[0]);
+    std::string second = printedText(pdfs[1]);
+    std::string third = printedText(pdfs[2]);
+    EXPECT_NE(std::string::npos, first.find("FIRST PAGE"));
+    EXPECT_NE(std::string::npos, second.find("SECOND PAGE"));
+    EXPECT_EQ(std::string::npos, second.find("FIRST PAGE"));
+    EXPECT_NE(std::string::npos, third.find("THIRD PAGE"));
+    EXPECT_NE(std::string::npos, third.find("last line"));
+    expectImageBand(printedPage(pdfs[0], 50), 50, 100, "first page");
+    expectImageBand(printedPage(pdfs[1], 50), 0, 100, "second page");
+    PrintedPage thirdPage = printedPage(pdfs[2], 50);
+    ASSERT_GT(thirdPage.width, 0);
+    EXPECT_LT(thirdPage.blackShare(0, 0, thirdPage.width, thirdPage.height), 0.01) << "the third page is text only";
+
+    // Opened again, the window shows the last page, the third, which is the
+    // last of the five records; "Show Status" draws the status view over it
+    // at once, with both counters.
+    ShowWindow(window, SW_RESTORE);
+    Pixels client = clientPixels(window);
+    ASSERT_GT(client.width, 0);
+    Pixels lastPage = expectedPageShown(client.width, client.height, spoolPath, 4);
+    ASSERT_GT(lastPage.width, 0);
+    EXPECT_EQ(0u, waitForClientPixels(window, lastPage, statusTimeoutMs))
+        << "pixels differ from the last page, of " << lastPage.width << " x " << lastPage.height;
+
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, IDM_SHOW_STATUS, 0));
+    Pixels status = expectedStatusView(client.width, client.height, root, usersInListingOrder(), {1, 3});
+    ASSERT_GT(status.width, 0);
+    EXPECT_EQ(0u, waitForClientPixels(window, status, statusTimeoutMs))
+        << "pixels differ from the status view, of " << status.width << " x " << status.height;
+
+    EXPECT_TRUE(boxes.seen().empty());
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, IDM_EXIT, 0));
+    DWORD exitCode = 255;
+    ASSERT_TRUE(spooler.waitForExit(exitTimeoutMs, &exitCode));
+    EXPECT_EQ(0u, exitCode);
+}
+
+TEST_F(SpoolerProgramTest, WithoutAnInstallFolderInTheRegistryItSaysSoAndEnds)
+{
+    ASSERT_TRUE(spooler.start());
+    DialogWatcher boxes(IDOK, 0, spooler.id());
+
+    ASSERT_TRUE(boxes.waitUntilAnswered(1, startTimeoutMs));
+    DWORD exitCode = 0;
+    ASSERT_TRUE(spooler.waitForExit(exitTimeoutMs, &exitCode));
+
+    EXPECT_EQ(1u, exitCode);
+    std::vector<SeenDialog> seen = boxes.seen();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("Registry Error", seen[0].caption);
+    EXPECT_EQ("Cannot locate a path to the Palm Desktop backup files", seen[0].text);
+}
+
+TEST_F(SpoolerProgramTest, WithNoUserFoldersItSaysSoAndKeepsRunning)
+{
+    setInstallFolder(root);
+    ASSERT_TRUE(spooler.start());
+    DialogWatcher boxes(IDOK, 0, spooler.id());
+
+    ASSERT_TRUE(boxes.waitUntilAnswered(1, startTimeoutMs));
+    std::vector<SeenDialog> seen = boxes.seen();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("Fernquill Spooler", seen[0].caption);
+    EXPECT_EQ("Can't find any valid user folders", seen[0].text);
+
+    // Start-up goes on: the window, shown before the box, stays open and
+    // answers, and only Exit ends the program, through its message loop.
+    HWND window = spooler.waitForWindow(startTimeoutMs);
+    ASSERT_NE(nullptr, window);
+    DWORD_PTR ignored = 0;
+    EXPECT_NE(0, SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, startTimeoutMs, &ignored));
+    EXPECT_FALSE(IsIconic(window));
+    EXPECT_TRUE(spooler.running());
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, IDM_EXIT, 0));
+    DWORD exitCode = 255;
+    ASSERT_TRUE(spooler.waitForExit(exitTimeoutMs, &exitCode));
+    EXPECT_EQ(0u, exitCode);
+}
+
+}  // namespace
