@@ -528,8 +528,12 @@ TEST_F(SpoolerProgramTest, DeliveredSpoolFileIsPrintedShownAndCounted)
     HWND window = spooler.waitForWindow(startTimeoutMs);
     ASSERT_NE(nullptr, window);
     // Discovery notes the spool files already there before the message loop
-    // starts; a file written earlier would count as old.
+    // starts; a file written earlier would count as old. The window answers
+    // a sent message only once the loop runs; Wine's WaitForInputIdle alone
+    // can return sooner.
     ASSERT_EQ(0u, WaitForInputIdle(spooler.handle(), startTimeoutMs));
+    DWORD_PTR answer = 0;
+    ASSERT_NE(0, SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, startTimeoutMs, &answer));
     EXPECT_TRUE(IsIconic(window));
 
     WindowSampler sampler(window);
