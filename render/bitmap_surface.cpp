@@ -47,6 +47,15 @@
 // Wine's 32-bit arithmetic overflows may differ from it; reaching the visible
 // part of a destination that starts far off the surface takes a step per
 // pixel skipped.
+//
+// Cost. A stretch reads only the source pixels that land on the surface, but
+// when shrinking those can be every pixel of the source, and a damaged image
+// header can describe 65535 x 65535 pixels (4 billion) of which the file
+// holds a few bytes. An image bitmap therefore remembers where the rows its
+// data never reached begin (blankFromRow): building it copies only the rows
+// above, and stretching whitens what a blank row would whiten without
+// walking its pixels. A stretch then costs the rows the data reached plus
+// the visible area, whatever size the header claims.
 #include "render/bitmap_surface.h"
 
 #include <climits>
@@ -61,6 +70,7 @@ struct SurfaceBitmap {
     int width;
     int height;
     int rowBytes;
+    int blankFromRow;  // rows from here down are known to be white (height: none are)
 };
 
 enum SurfaceFontChoice { defaultFont, monospacedFont };
@@ -167,6 +177,12 @@ void copyRowSpan(unsigned char* destination, int destinationX,
 unsigned char* bitmapRow(SurfaceBitmap* bitmap, int y)
 {
     return bitmap->pixels + static_cast<size_t>(y) * static_cast<size_t>(bitmap->rowBytes);
+}
+
+// Black may now be anywhere in the bitmap: no row is known to be blank.
+void markDrawnOn(SurfaceBitmap* bitmap)
+{
+    bitmap->blankFromRow = bitmap->height;
 }
 
 // ---------------------------------------------------------------------------
@@ -330,19 +346,38 @@ void stretchRow(unsigned char* destination, const SurfaceBitmap* source, int sou
     }
 }
 
+// The column after the last one that stretchRow() writes with this walk:
+// `end`, or less where the walk runs out of steps first.
+int rowWalkEnd(StretchWalk across, int end)
+{
+    int64_t last = across.destination - 1;
+    while (across.stepsLeft > 0 && across.destination < end) {
+        last = across.destination;
+        stepStretchWalk(&across);
+    }
+    return static_cast<int>(last + 1);
+}
+
 // Walks the vertical axis, feeding each source row it passes to the
 // destination row it lands on; rows that merge keep their black. A row that
-// repeats the source row of the one above is copied from it.
+// repeats the source row of the one above is copied from it. A blank source
+// row turns a fresh destination row white where stretchRow() would write,
+// and adds nothing to a row it merges into.
 void stretchRows(SurfaceBitmap* destination, const SurfaceBitmap* source, StretchWalk across, int x1,
                  StretchWalk down, int y1)
 {
     const unsigned char* previousRow = nullptr;
     int64_t previousSource = -1;
     int x0 = static_cast<int>(across.destination);
+    int blankEnd = rowWalkEnd(across, x1);
     while (down.stepsLeft > 0 && down.destination < y1 && down.source < source->height) {
         unsigned char* row = bitmapRow(destination, static_cast<int>(down.destination));
         if (down.source == previousSource) {
             copyRowSpan(row, x0, previousRow, destination->rowBytes, x0, x1 - x0);
+        } else if (down.source >= source->blankFromRow) {
+            if (down.freshPixel && x0 < blankEnd) {
+                fillRowSpan(row, x0, blankEnd, false);
+            }
         } else {
             stretchRow(row, source, static_cast<int>(down.source), across, x1, !down.freshPixel);
         }
@@ -432,6 +467,7 @@ SurfaceBitmap* createSurfaceBitmap(int width, int height)
     bitmap->width = width;
     bitmap->height = height;
     bitmap->rowBytes = static_cast<int>(rowBytes);
+    bitmap->blankFromRow = height;
     return bitmap;
 }
 
@@ -446,9 +482,12 @@ SurfaceBitmap* createImageBitmap(const ImageBits& bits)
     if (bitmap == nullptr || empty) {
         return bitmap;
     }
+    // The rows the data never reached are white already, and stay untouched.
+    int reached = bits.height - bits.unreachedRows;
+    bitmap->blankFromRow = reached < 0 ? 0 : reached > bits.height ? bits.height : reached;
     // Bits past the width in a row's last byte are not part of the image.
     unsigned char lastMask = static_cast<unsigned char>(0xFF << ((8 - bits.width % 8) % 8));
-    for (int y = 0; y < bits.height; y++) {
+    for (int y = 0; y < bitmap->blankFromRow; y++) {
         unsigned char* row = bitmapRow(bitmap, y);
         std::memcpy(row, bits.bits + static_cast<size_t>(y) * static_cast<size_t>(bits.rowBytes),
                     static_cast<size_t>(rowBytes));
@@ -566,6 +605,7 @@ void setBlackPixel(DrawSurface* surface, int x, int y)
     if (x < 0 || y < 0 || x >= bitmap->width || y >= bitmap->height) {
         return;
     }
+    markDrawnOn(bitmap);
     setRowPixel(bitmapRow(bitmap, y), x, true);
 }
 
@@ -601,6 +641,7 @@ void drawText(DrawSurface* surface, int x, int y, const char* characters, int co
     }
     int width = cellWidth(surface);
     int height = cellHeight(surface);
+    markDrawnOn(surface->bitmap);
     for (int i = 0; i < count; i++) {
         int64_t left = x + static_cast<int64_t>(i) * width;
         if (left >= surface->bitmap->width) {
@@ -617,6 +658,7 @@ void copyUnscaled(DrawSurface* destination, int x, int y, int width, int height,
         !clipSpan(y, height, destination->bitmap->height, &y0, &y1)) {
         return;
     }
+    markDrawnOn(destination->bitmap);
     copyRectangle(destination->bitmap, x0, x1, y0, y1, source->bitmap, x0 - static_cast<int64_t>(x),
                   y0 - static_cast<int64_t>(y));
 }
@@ -630,6 +672,7 @@ void stretchCopy(DrawSurface* destination, int x, int y, int width, int height, 
         !clipSpan(y, height, target->height, &y0, &y1)) {
         return;
     }
+    markDrawnOn(target);
     if (width == image->width && height == image->height) {
         copyRectangle(target, x0, x1, y0, y1, image, x0 - static_cast<int64_t>(x), y0 - static_cast<int64_t>(y));
         return;

@@ -37,6 +37,20 @@ struct PageState {
     int penY;
 };
 
+// The pen goes no further down than this. It lies below the last row of any
+// page a surface can hold (GDI's coordinates, or the software surface's
+// 1 GiB bitmap), so nothing drawn past it could show; stopping there keeps a
+// file of many tall records (each image moves the pen by up to twice 65535
+// of its pixels, scaled up to the device) from overflowing the pen.
+const int32_t penLimit = 1 << 30;
+
+// The pen moved down by `advance` pixels from `top`.
+int32_t penBelow(int32_t top, int64_t advance)
+{
+    int64_t y = top + advance;
+    return y < penLimit ? static_cast<int32_t>(y) : penLimit;
+}
+
 int32_t scaleToDevice(int imagePixels, int deviceDpi, int imageDpi)
 {
     if (imageDpi == 0) {
@@ -57,7 +71,7 @@ void drawLine(void* context, const char* characters, int count)
     for (int i = 0; i < page->targets.count; i++) {
         drawText(page->targets.surfaces[i], page->placement.originX, page->penY, characters, count);
     }
-    page->penY += page->lineHeight;
+    page->penY = penBelow(page->penY, page->lineHeight);
 }
 
 void drawTextRecord(PageState* page, SpoolStream* stream, int32_t recordSize)
@@ -67,7 +81,11 @@ void drawTextRecord(PageState* page, SpoolStream* stream, int32_t recordSize)
     for (int i = 0; i < page->targets.count; i++) {
         fonts[i] = selectMonospacedFont(page->targets.surfaces[i]);
     }
-    splitTextLines(stream, recordSize - 2, drawLine, page);
+    // A record with less than its two header bytes has no payload. The size
+    // is whatever the record list says, down to INT32_MIN, so it is compared
+    // rather than reduced by 2.
+    int32_t payloadSize = recordSize > 2 ? recordSize - 2 : 0;
+    splitTextLines(stream, payloadSize, drawLine, page);
     for (int i = page->targets.count - 1; i >= 0; i--) {
         restoreFont(page->targets.surfaces[i], fonts[i]);
     }
@@ -114,11 +132,11 @@ void drawImageRecord(PageState* page, SpoolStream* stream, bool compressed)
     int32_t width = scaleToDevice(image.width, at.dpiX, image.xResolution);
     int32_t height = scaleToDevice(image.height, at.dpiY, image.yResolution);
     int32_t x = at.originX + scaleToDevice(image.x, at.dpiX, image.xResolution);
-    int32_t y = page->penY + scaleToDevice(image.y, at.dpiY, image.yResolution);
+    int32_t y = penBelow(page->penY, scaleToDevice(image.y, at.dpiY, image.yResolution));
     if (image.width > 0 && image.height > 0) {
         placeImage(page, bitmap, x, y, width, height);
     }
-    page->penY = y + height;
+    page->penY = penBelow(y, height);
 
     if (bitmap != nullptr) {
         destroySurfaceBitmap(bitmap);

@@ -239,6 +239,7 @@ int decodeImageBits(SpoolStream* stream, const ImageHeader& header, bool compres
     bits->width = header.width;
     bits->height = header.height;
     bits->rowBytes = (header.width + 7) / 8;
+    bits->unreachedRows = 0;
 
     size_t size = imageBitsSize(header);
     if (size == 0) {
@@ -259,6 +260,10 @@ int decodeImageBits(SpoolStream* stream, const ImageHeader& header, bool compres
     } else {
         decodeRaw(stream, &out);
     }
+    // Nothing was written past the output position, so the rows after the
+    // one it stopped in are still white.
+    size_t reachedRows = (out.position + out.rowBytes - 1) / out.rowBytes;
+    bits->unreachedRows = header.height - static_cast<int>(reachedRows);
     return 0;
 }
 

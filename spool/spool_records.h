@@ -52,6 +52,11 @@ struct ImageBits {
     int width;
     int height;
     int rowBytes;
+    // Rows at the bottom that the data never reached, because the file ended
+    // first. They are white, so a surface can draw them without reading them:
+    // a damaged header can describe a bitmap of half a gigabyte that the file
+    // holds a few bytes of. 0 for a bitmap decoded to its end.
+    int unreachedRows = 0;
 };
 
 // The longest line splitTextLines() hands over. Characters past it, up to the
@@ -83,7 +88,8 @@ size_t imageBitsSize(const ImageHeader& header);
 
 // Decodes the bitmap at the stream's position into bits, which it allocates.
 // Returns 0, or -1 (with bits empty and nothing read) when the buffer can't
-// be had. Whatever the data never reaches is white. The stream is left just
+// be had. Whatever the data never reaches is white, and the rows it never
+// reaches are counted in bits->unreachedRows. The stream is left just
 // after the last byte consumed; a run that would pass the end of the bitmap
 // writes what fits and still consumes all of its bytes. The caller frees bits
 // with freeImageBits().

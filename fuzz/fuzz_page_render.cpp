@@ -1,0 +1,120 @@
+// Fuzzes a whole print job on the software surface: the input is the spool
+// file, walked page by page exactly as the job walks it.
+//
+// For each page the printer render comes first (300 dpi, an A4 sheet's
+// printable area, the origin moved back by the physical offsets), then the
+// stream goes back to where the page started and the window render follows
+// (96 dpi, keeping the screen copy); then the records the page consumed are
+// passed over (nextPageRecord). The window surface is kept smaller than a
+// real screen, which changes nothing about the walk and keeps an input cheap.
+//
+// Checked on every page: a refused page leaves the stream where it was, and
+// both renders see the same bytes, so they end at the same position and agree
+// on refusing. At the job's end the screen copy must hold the last page as
+// the window shows it.
+#include <cstdint>
+#include <cstring>
+
+#include "fuzz/fuzz_input.h"
+#include "render/bitmap_surface.h"
+#include "render/page_renderer.h"
+#include "spool/spool_records.h"
+#include "spool/spool_stream.h"
+
+namespace {
+
+// A4 is 2480 x 3508 pixels at 300 dpi; a laser printer keeps about 1/6 inch
+// from each edge.
+const int printerDpi = 300;
+const int printerOffset = 50;
+const int printerAreaWidth = 2480 - 2 * printerOffset;
+const int printerAreaHeight = 3508 - 2 * printerOffset;
+
+const int windowDpi = 96;
+const int windowWidth = 640;
+const int windowHeight = 480;
+
+// Made once: a job's surfaces outlive its pages, and every page starts by
+// filling its area white.
+DrawSurface* printer;
+DrawSurface* window;
+
+PagePlacement printerPlacement()
+{
+    return {-printerOffset, -printerOffset, printerDpi, printerDpi, printerAreaWidth, printerAreaHeight};
+}
+
+PagePlacement windowPlacement()
+{
+    return {0, 0, windowDpi, windowDpi, windowWidth, windowHeight};
+}
+
+bool sameRows(DrawSurface* left, DrawSurface* right)
+{
+    size_t rowBytes = static_cast<size_t>(surfaceRowBytes(left));
+    for (int y = 0; y < windowHeight; y++) {
+        if (std::memcmp(surfaceRow(left, y), surfaceRow(right, y), rowBytes) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void printPage(SpoolStream* stream, int page, int count)
+{
+    int64_t pageStart = tell(stream);
+    int printed = renderPage(printer, printerPlacement(), stream, page, count, false);
+    int64_t printedEnd = tell(stream);
+    fuzzCheck(printed == 0 || printed == -1, "a render is drawn or refused");
+    fuzzCheck(printed == 0 || printedEnd == pageStart, "a refused page leaves the stream alone");
+    seekTo(stream, pageStart);
+
+    int shown = renderPage(window, windowPlacement(), stream, page, count, true);
+    fuzzCheck(shown == printed, "printer and window agree on refusing a page");
+    fuzzCheck(tell(stream) == printedEnd, "printer and window read the same bytes");
+    fuzzCheck(screenCopy.bitmap != nullptr && screenCopy.width == windowWidth && screenCopy.height == windowHeight,
+              "the window render leaves a screen copy of its area");
+}
+
+void runJob(SpoolStream* stream)
+{
+    int count = 0;
+    readSpoolHeader(stream, &count, nullptr, nullptr);
+    seekTo(stream, 0);
+    for (int page = 0; page < count; page = nextPageRecord(stream, page, count)) {
+        printPage(stream, page, count);
+    }
+    // The window repaints from the copy of the last page shown. Compared once
+    // per job: a page-sized comparison per page would cost more than the
+    // pages themselves.
+    if (count > 0) {
+        DrawSurface* copy = openBitmapSurface(screenCopy.bitmap);
+        fuzzCheck(copy != nullptr && sameRows(copy, window), "the screen copy is the page as the window shows it");
+        closeBitmapSurface(copy);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    (void)argc;
+    (void)argv;
+    setImageMemoryLimit(fuzzImageMemoryLimit);
+    printer = createPageSurface(printerAreaWidth, printerAreaHeight, printerDpi, printerDpi, printerOffset,
+                                printerOffset);
+    window = createPageSurface(windowWidth, windowHeight, windowDpi, windowDpi, 0, 0);
+    fuzzCheck(printer != nullptr && window != nullptr, "the page surfaces can be made");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    SpoolStream* stream = openFuzzInput(data, size);
+    runJob(stream);
+    closeSpoolStream(stream);
+    // Each input is a job of its own; the next starts as the program does.
+    releaseScreenCopy();
+    displayMode = displayStatus;
+    return 0;
+}
