@@ -44,6 +44,7 @@
 #include "render/page_renderer.h"
 #include "spool/spool_stream.h"
 #include "tests/spool_builder.h"
+#include "tests/spooler_process.h"
 #include "tests/win_test_support.h"
 #include "watch/spool_poll.h"
 #include "watch/user_watch.h"
@@ -52,41 +53,14 @@ using namespace spooltest;
 
 namespace {
 
-const char* const roboticsKey = "Software\\U.S. Robotics\\Pilot Desktop\\Core";
-const char* const windowClass = "FQSpoolClass";
 const int startTimeoutMs = 30000;
-const int exitTimeoutMs = 30000;
 // A delivery waits for the next tick of the spool timer, then for printing.
 const int deliveryTimeoutMs = static_cast<int>(spoolTimerPeriod) + 60000;
 const int statusTimeoutMs = 10000;
 
-void setInstallFolder(const std::string& folder)
-{
-    RegSetKeyValueA(HKEY_CURRENT_USER, roboticsKey, "Path", REG_SZ, folder.c_str(),
-                    static_cast<DWORD>(folder.size() + 1));
-}
-
-void removeRegistryValues()
-{
-    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\U.S. Robotics");
-    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\3Com");
-}
-
 int millisecondsBetween(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to)
 {
     return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count());
-}
-
-template <typename Condition>
-bool waitFor(Condition condition, int timeoutMs)
-{
-    for (int waited = 0; waited < timeoutMs; waited += 10) {
-        if (condition()) {
-            return true;
-        }
-        Sleep(10);
-    }
-    return condition();
 }
 
 std::string titleOf(HWND window)
@@ -96,114 +70,6 @@ std::string titleOf(HWND window)
     return title;
 }
 
-struct WindowSearch {
-    DWORD process;
-    HWND found;
-};
-
-BOOL CALLBACK findSpoolerWindow(HWND window, LPARAM context)
-{
-    WindowSearch* search = reinterpret_cast<WindowSearch*>(context);
-    DWORD process = 0;
-    char className[64] = "";
-    GetWindowThreadProcessId(window, &process);
-    if (process == search->process && GetClassNameA(window, className, sizeof(className)) > 0 &&
-        std::strcmp(className, windowClass) == 0) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// The program under test, started as its user starts it. Whatever happens to
-// the test, the process does not outlive it: end() kills it if it still runs,
-// and it runs in a job that kills it when the job's last handle closes, so
-// that a test killed from outside (a CTest timeout) leaves no spooler behind.
-// Wine 8 keeps that promise too.
-class SpoolerProcess {
-public:
-    SpoolerProcess() = default;
-    ~SpoolerProcess() { end(); }
-    SpoolerProcess(const SpoolerProcess&) = delete;
-    SpoolerProcess& operator=(const SpoolerProcess&) = delete;
-
-    bool start()
-    {
-        job_ = CreateJobObjectA(nullptr, nullptr);
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
-        ZeroMemory(&limits, sizeof(limits));
-        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        if (job_ == nullptr ||
-            !SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
-            return false;
-        }
-        std::string commandLine = "\"" + windowsPathOf(SPOOLER_PATH) + "\"";
-        STARTUPINFOA startup;
-        ZeroMemory(&startup, sizeof(startup));
-        startup.cb = sizeof(startup);
-        // The child inherits the environment, and with it PRINT_OUT_DIR,
-        // which the test printer reads in the process that prints. It starts
-        // suspended, so that it is in the job before it does anything.
-        if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                            &startup, &info_)) {
-            return false;
-        }
-        if (!AssignProcessToJobObject(job_, info_.hProcess)) {
-            end();
-            return false;
-        }
-        return ResumeThread(info_.hThread) != static_cast<DWORD>(-1);
-    }
-
-    DWORD id() const { return info_.dwProcessId; }
-    HANDLE handle() const { return info_.hProcess; }
-
-    HWND waitForWindow(int timeoutMs)
-    {
-        WindowSearch search = {info_.dwProcessId, nullptr};
-        waitFor(
-            [&] {
-                EnumWindows(findSpoolerWindow, reinterpret_cast<LPARAM>(&search));
-                return search.found != nullptr;
-            },
-            timeoutMs);
-        return search.found;
-    }
-
-    bool running() const
-    {
-        return info_.hProcess != nullptr && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
-    }
-
-    bool waitForExit(int timeoutMs, DWORD* exitCode)
-    {
-        if (WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-            return false;
-        }
-        return GetExitCodeProcess(info_.hProcess, exitCode) != FALSE;
-    }
-
-    void end()
-    {
-        if (info_.hProcess != nullptr) {
-            if (running()) {
-                TerminateProcess(info_.hProcess, 255);
-                WaitForSingleObject(info_.hProcess, exitTimeoutMs);
-            }
-            CloseHandle(info_.hThread);
-            CloseHandle(info_.hProcess);
-            info_ = PROCESS_INFORMATION();
-        }
-        if (job_ != nullptr) {
-            CloseHandle(job_);
-            job_ = nullptr;
-        }
-    }
-
-private:
-    HANDLE job_ = nullptr;
-    PROCESS_INFORMATION info_ = {};
-};
 
 // What the window showed: its title and whether it was minimized, one entry
 // per change, with the time it was first seen.
@@ -523,7 +389,7 @@ TEST_F(SpoolerProgramTest, DeliveredSpoolFileIsPrintedShownAndCounted)
     addUser("Alice");
     addUser("Bob");
     setInstallFolder(root);
-    ASSERT_TRUE(spooler.start());
+    ASSERT_TRUE(spooler.start(SPOOLER_PATH));
     DialogWatcher boxes(IDOK, 0, spooler.id());
     HWND window = spooler.waitForWindow(startTimeoutMs);
     ASSERT_NE(nullptr, window);
@@ -608,18 +474,18 @@ TEST_F(SpoolerProgramTest, DeliveredSpoolFileIsPrintedShownAndCounted)
     EXPECT_TRUE(boxes.seen().empty());
     ASSERT_TRUE(PostMessageA(window, WM_COMMAND, IDM_EXIT, 0));
     DWORD exitCode = 255;
-    ASSERT_TRUE(spooler.waitForExit(exitTimeoutMs, &exitCode));
+    ASSERT_TRUE(spooler.waitForExit(spoolerExitTimeoutMs, &exitCode));
     EXPECT_EQ(0u, exitCode);
 }
 
 TEST_F(SpoolerProgramTest, WithoutAnInstallFolderInTheRegistryItSaysSoAndEnds)
 {
-    ASSERT_TRUE(spooler.start());
+    ASSERT_TRUE(spooler.start(SPOOLER_PATH));
     DialogWatcher boxes(IDOK, 0, spooler.id());
 
     ASSERT_TRUE(boxes.waitUntilAnswered(1, startTimeoutMs));
     DWORD exitCode = 0;
-    ASSERT_TRUE(spooler.waitForExit(exitTimeoutMs, &exitCode));
+    ASSERT_TRUE(spooler.waitForExit(spoolerExitTimeoutMs, &exitCode));
 
     EXPECT_EQ(1u, exitCode);
     std::vector<SeenDialog> seen = boxes.seen();
@@ -631,7 +497,7 @@ TEST_F(SpoolerProgramTest, WithoutAnInstallFolderInTheRegistryItSaysSoAndEnds)
 TEST_F(SpoolerProgramTest, WithNoUserFoldersItSaysSoAndKeepsRunning)
 {
     setInstallFolder(root);
-    ASSERT_TRUE(spooler.start());
+    ASSERT_TRUE(spooler.start(SPOOLER_PATH));
     DialogWatcher boxes(IDOK, 0, spooler.id());
 
     ASSERT_TRUE(boxes.waitUntilAnswered(1, startTimeoutMs));
@@ -650,7 +516,7 @@ TEST_F(SpoolerProgramTest, WithNoUserFoldersItSaysSoAndKeepsRunning)
     EXPECT_TRUE(spooler.running());
     ASSERT_TRUE(PostMessageA(window, WM_COMMAND, IDM_EXIT, 0));
     DWORD exitCode = 255;
-    ASSERT_TRUE(spooler.waitForExit(exitTimeoutMs, &exitCode));
+    ASSERT_TRUE(spooler.waitForExit(spoolerExitTimeoutMs, &exitCode));
     EXPECT_EQ(0u, exitCode);
 }
 

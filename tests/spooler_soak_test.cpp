@@ -48,6 +48,7 @@
 
 #include "app/resource.h"
 #include "tests/spool_builder.h"
+#include "tests/spooler_process.h"
 #include "tests/win_test_support.h"
 #include "watch/spool_poll.h"
 #include "watch/user_watch.h"
@@ -59,10 +60,7 @@ using namespace spooltest;
 
 namespace {
 
-const char* const roboticsKey = "Software\\U.S. Robotics\\Pilot Desktop\\Core";
-const char* const windowClass = "FQSpoolClass";
 const int startTimeoutMs = 30000;
-const int exitTimeoutMs = 30000;
 // Ghostscript takes 0.3 to 0.6 s a page on an idle machine; the machine may
 // be busy, so a round gets a generous allowance per page on top of a tick.
 const int roundBaseTimeoutMs = 60000;
@@ -90,128 +88,6 @@ int environmentNumber(const char* name, int fallback)
     return std::atoi(text);
 }
 
-template <typename Condition>
-bool waitFor(Condition condition, int timeoutMs)
-{
-    for (int waited = 0; waited < timeoutMs; waited += 10) {
-        if (condition()) {
-            return true;
-        }
-        Sleep(10);
-    }
-    return condition();
-}
-
-struct WindowSearch {
-    DWORD process;
-    HWND found;
-};
-
-BOOL CALLBACK findSpoolerWindow(HWND window, LPARAM context)
-{
-    WindowSearch* search = reinterpret_cast<WindowSearch*>(context);
-    DWORD process = 0;
-    char className[64] = "";
-    GetWindowThreadProcessId(window, &process);
-    if (process == search->process && GetClassNameA(window, className, sizeof(className)) > 0 &&
-        std::strcmp(className, windowClass) == 0) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// The program, started as its user starts it, in a job that kills it when
-// the test ends without ending it (a CTest timeout, a failed assertion).
-class SpoolerProcess {
-public:
-    SpoolerProcess() = default;
-    ~SpoolerProcess() { end(); }
-    SpoolerProcess(const SpoolerProcess&) = delete;
-    SpoolerProcess& operator=(const SpoolerProcess&) = delete;
-
-    bool start()
-    {
-        job_ = CreateJobObjectA(nullptr, nullptr);
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
-        ZeroMemory(&limits, sizeof(limits));
-        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        if (job_ == nullptr ||
-            !SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
-            return false;
-        }
-        std::string commandLine = "\"" + windowsPathOf(SPOOLER_PATH) + "\"";
-        STARTUPINFOA startup;
-        ZeroMemory(&startup, sizeof(startup));
-        startup.cb = sizeof(startup);
-        // PRINT_OUT_DIR reaches the printer through the inherited environment.
-        if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                            &startup, &info_)) {
-            return false;
-        }
-        if (!AssignProcessToJobObject(job_, info_.hProcess)) {
-            end();
-            return false;
-        }
-        return ResumeThread(info_.hThread) != static_cast<DWORD>(-1);
-    }
-
-    DWORD id() const { return info_.dwProcessId; }
-    HANDLE handle() const { return info_.hProcess; }
-
-    HWND waitForWindow(int timeoutMs)
-    {
-        WindowSearch search = {info_.dwProcessId, nullptr};
-        waitFor(
-            [&] {
-                EnumWindows(findSpoolerWindow, reinterpret_cast<LPARAM>(&search));
-                return search.found != nullptr;
-            },
-            timeoutMs);
-        return search.found;
-    }
-
-    bool running() const
-    {
-        return info_.hProcess != nullptr && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
-    }
-
-    bool waitForExit(int timeoutMs, DWORD* exitCode)
-    {
-        if (WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-            return false;
-        }
-        return GetExitCodeProcess(info_.hProcess, exitCode) != FALSE;
-    }
-
-    bool memory(PROCESS_MEMORY_COUNTERS* counters) const
-    {
-        ZeroMemory(counters, sizeof(*counters));
-        counters->cb = sizeof(*counters);
-        return GetProcessMemoryInfo(info_.hProcess, counters, sizeof(*counters)) != FALSE;
-    }
-
-    void end()
-    {
-        if (info_.hProcess != nullptr) {
-            if (running()) {
-                TerminateProcess(info_.hProcess, 255);
-                WaitForSingleObject(info_.hProcess, exitTimeoutMs);
-            }
-            CloseHandle(info_.hThread);
-            CloseHandle(info_.hProcess);
-            info_ = PROCESS_INFORMATION();
-        }
-        if (job_ != nullptr) {
-            CloseHandle(job_);
-            job_ = nullptr;
-        }
-    }
-
-private:
-    HANDLE job_ = nullptr;
-    PROCESS_INFORMATION info_ = {};
-};
 
 // Posts extra spool ticks to the window every 20 to 150 ms, from
 // construction until stop().
@@ -405,8 +281,7 @@ protected:
     {
         ASSERT_FALSE(printOutputFolder().empty()) << "PRINT_OUT_DIR is not set";
         clearPrintedFiles();
-        RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\U.S. Robotics");
-        RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\3Com");
+        removeRegistryValues();
         root = uniqueTempPath();
         ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr));
     }
@@ -419,8 +294,7 @@ protected:
             }
         }
         spooler.end();
-        RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\U.S. Robotics");
-        RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\3Com");
+        removeRegistryValues();
         removeFolderTree(root);
         clearPrintedFiles();
     }
@@ -453,11 +327,10 @@ TEST_F(SpoolerSoakTest, EveryDeliveryIsPrintedOnceAndTheProgramStaysSmall)
         ASSERT_TRUE(CreateDirectoryA((root + "\\" + name).c_str(), nullptr));
         ASSERT_TRUE(CreateDirectoryA((root + "\\" + name + "\\backup").c_str(), nullptr));
     }
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(HKEY_CURRENT_USER, roboticsKey, "Path", REG_SZ, root.c_str(),
-                                             static_cast<DWORD>(root.size() + 1)));
+    setInstallFolder(root);
 
     auto started = std::chrono::steady_clock::now();
-    ASSERT_TRUE(spooler.start());
+    ASSERT_TRUE(spooler.start(SPOOLER_PATH));
     DialogWatcher boxes(IDOK, 0, spooler.id());
     HWND window = spooler.waitForWindow(startTimeoutMs);
     ASSERT_NE(nullptr, window);
@@ -655,7 +528,7 @@ TEST_F(SpoolerSoakTest, EveryDeliveryIsPrintedOnceAndTheProgramStaysSmall)
     EXPECT_TRUE(boxes.seen().empty()) << "the program showed a message box";
     ASSERT_TRUE(PostMessageA(window, WM_COMMAND, IDM_EXIT, 0));
     DWORD exitCode = 255;
-    ASSERT_TRUE(spooler.waitForExit(exitTimeoutMs, &exitCode));
+    ASSERT_TRUE(spooler.waitForExit(spoolerExitTimeoutMs, &exitCode));
     EXPECT_EQ(0u, exitCode);
 }
 

@@ -1,0 +1,47 @@
+#include "tests/spooler_process.h"
+
+#include <cstring>
+
+namespace {
+
+const char* const roboticsKey = "Software\\U.S. Robotics\\Pilot Desktop\\Core";
+
+struct WindowSearch {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK matchSpoolerWindow(HWND window, LPARAM context)
+{
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD process = 0;
+    char className[64] = "";
+    GetWindowThreadProcessId(window, &process);
+    if (process == search->process && GetClassNameA(window, className, sizeof(className)) > 0 &&
+        std::strcmp(className, "FQSpoolClass") == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+void setInstallFolder(const std::string& folder)
+{
+    RegSetKeyValueA(HKEY_CURRENT_USER, roboticsKey, "Path", REG_SZ, folder.c_str(),
+                    static_cast<DWORD>(folder.size() + 1));
+}
+
+void removeRegistryValues()
+{
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\U.S. Robotics");
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\3Com");
+}
+
+HWND findSpoolerWindow(DWORD process)
+{
+    WindowSearch search = {process, nullptr};
+    EnumWindows(matchSpoolerWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
