@@ -20,6 +20,13 @@
 // printer's interpreter gives up at the first character (ghostscript:
 // undefinedresult in glyphshow), so the page prints blank. See
 // selectMonospacedFont() for how the default-sized font avoids that.
+//
+// A damaged image header can describe a bitmap of 65535 x 65535 pixels (half
+// a gigabyte) of which the file holds a few bytes. The rows the data never
+// reached are white, so an image bitmap holds only the rows above them
+// (blankFromRow) and stretchCopy() whitens the destination rows the rest
+// would cover: an image costs what its data holds, whatever size the header
+// claims.
 #include "render/gdi_surface.h"
 
 #include <cassert>
@@ -33,12 +40,14 @@ struct DrawSurface {
     HGDIOBJ replacedBitmap;  // a bitmap surface: what the fresh context held; else nullptr
     int bitmapWidth;         // a bitmap surface: the selected bitmap's size
     int bitmapHeight;
+    int bitmapBlankFromRow;  // a bitmap surface: rows from here down are white and not held
 };
 
 struct SurfaceBitmap {
     HBITMAP handle;
     int width;   // as asked for; 0 if the bitmap is empty that way
     int height;
+    int blankFromRow;  // the handle holds the rows above this one (height: all of them)
 };
 
 struct SurfaceFont {
@@ -288,8 +297,23 @@ static void sourceSize(DrawSurface* source, int* width, int* height)
     surfaceArea(source, width, height);
 }
 
+// The rows at the top of a source that it really holds: all of them, except
+// for an image bitmap whose data ended early.
+static int heldSourceRows(DrawSurface* source, int sourceHeight)
+{
+    if (source->replacedBitmap && source->bitmapBlankFromRow < sourceHeight) {
+        return source->bitmapBlankFromRow;
+    }
+    return sourceHeight;
+}
+
 // The stretching mode is left at the context's default, BLACKONWHITE, which
 // ANDs the pixels it merges: shrinking keeps thin black lines.
+//
+// A source whose bottom rows are white and not held is stretched in two
+// parts: the held rows onto the destination rows they map to (rounded up, so
+// a shrunk last row keeps its black), and white below. Whole images take one
+// StretchBlt, as before.
 void stretchCopy(DrawSurface* destination, int x, int y, int width, int height, DrawSurface* source)
 {
     int sourceWidth = 0;
@@ -298,7 +322,20 @@ void stretchCopy(DrawSurface* destination, int x, int y, int width, int height, 
     if (sourceWidth <= 0 || sourceHeight <= 0) {
         return;
     }
-    StretchBlt(destination->dc, x, y, width, height, source->dc, 0, 0, sourceWidth, sourceHeight, SRCCOPY);
+    int heldRows = heldSourceRows(source, sourceHeight);
+    if (heldRows == sourceHeight) {
+        StretchBlt(destination->dc, x, y, width, height, source->dc, 0, 0, sourceWidth, sourceHeight, SRCCOPY);
+        return;
+    }
+    if (width <= 0 || height <= 0) {
+        return;
+    }
+    int64_t scaled = (static_cast<int64_t>(heldRows) * height + sourceHeight - 1) / sourceHeight;
+    int heldHeight = static_cast<int>(scaled);
+    if (heldRows > 0) {
+        StretchBlt(destination->dc, x, y, width, heldHeight, source->dc, 0, 0, sourceWidth, heldRows, SRCCOPY);
+    }
+    PatBlt(destination->dc, x, y + heldHeight, width, height - heldHeight, WHITENESS);
 }
 
 void copyUnscaled(DrawSurface* destination, int x, int y, int width, int height, DrawSurface* source)
@@ -319,6 +356,7 @@ static SurfaceBitmap* wrapBitmap(HBITMAP handle, int width, int height)
     bitmap->handle = handle;
     bitmap->width = width;
     bitmap->height = height;
+    bitmap->blankFromRow = height;
     return bitmap;
 }
 
@@ -347,18 +385,18 @@ static size_t monochromeRowBytes(int width)
     return (static_cast<size_t>(width) + 15) / 16 * 2;
 }
 
-// Copies the decoded rows into bitmap rows of rowBytes each, inverted: a
-// set (black) image bit becomes a 0 bitmap bit. Without decoded bits the
-// image is all white. The bits past the width are white padding.
-static void fillMonochromeRows(const ImageBits& image, unsigned char* rows, size_t rowBytes)
+// Copies the first rowCount decoded rows into bitmap rows of rowBytes each,
+// inverted: a set (black) image bit becomes a 0 bitmap bit. Without decoded
+// bits the image is all white. The bits past the width are white padding.
+static void fillMonochromeRows(const ImageBits& image, int rowCount, unsigned char* rows, size_t rowBytes)
 {
     if (!image.bits) {
-        memset(rows, 0xFF, rowBytes * static_cast<size_t>(image.height));
+        memset(rows, 0xFF, rowBytes * static_cast<size_t>(rowCount));
         return;
     }
     size_t imageRowBytes = (static_cast<size_t>(image.width) + 7) / 8;
     assert(static_cast<size_t>(image.rowBytes) >= imageRowBytes);
-    for (int y = 0; y < image.height; ++y) {
+    for (int y = 0; y < rowCount; ++y) {
         const unsigned char* from = image.bits + static_cast<size_t>(y) * static_cast<size_t>(image.rowBytes);
         unsigned char* to = rows + static_cast<size_t>(y) * rowBytes;
         for (size_t i = 0; i < imageRowBytes; ++i) {
@@ -370,24 +408,32 @@ static void fillMonochromeRows(const ImageBits& image, unsigned char* rows, size
 
 // The result is the same kind of bitmap as createSurfaceBitmap() makes (a
 // fresh memory context's compatible bitmap is a plain 1-plane, 1-bit
-// bitmap), so GDI copies both alike onto any device.
+// bitmap), so GDI copies both alike onto any device. Only the rows the data
+// reached are made (at least one, white if none was reached).
 SurfaceBitmap* createImageBitmap(const ImageBits& image)
 {
     if (image.width <= 0 || image.height <= 0) {
         return createSurfaceBitmap(image.width, image.height);
     }
+    int reached = image.height - image.unreachedRows;
+    reached = reached < 0 ? 0 : reached > image.height ? image.height : reached;
+    int madeRows = reached > 0 ? reached : 1;
     size_t rowBytes = monochromeRowBytes(image.width);
-    if (rowBytes > SIZE_MAX / static_cast<size_t>(image.height)) {
+    if (rowBytes > SIZE_MAX / static_cast<size_t>(madeRows)) {
         return nullptr;
     }
-    unsigned char* rows = new (std::nothrow) unsigned char[rowBytes * static_cast<size_t>(image.height)];
+    unsigned char* rows = new (std::nothrow) unsigned char[rowBytes * static_cast<size_t>(madeRows)];
     if (!rows) {
         return nullptr;
     }
-    fillMonochromeRows(image, rows, rowBytes);
-    HBITMAP handle = CreateBitmap(image.width, image.height, 1, 1, rows);
+    fillMonochromeRows(image, madeRows, rows, rowBytes);
+    HBITMAP handle = CreateBitmap(image.width, madeRows, 1, 1, rows);
     delete[] rows;
-    return wrapBitmap(handle, image.width, image.height);
+    SurfaceBitmap* bitmap = wrapBitmap(handle, image.width, image.height);
+    if (bitmap) {
+        bitmap->blankFromRow = reached;
+    }
+    return bitmap;
 }
 
 void destroySurfaceBitmap(SurfaceBitmap* bitmap)
@@ -419,6 +465,7 @@ DrawSurface* openBitmapSurface(SurfaceBitmap* bitmap)
     }
     surface->bitmapWidth = bitmap->width;
     surface->bitmapHeight = bitmap->height;
+    surface->bitmapBlankFromRow = bitmap->blankFromRow;
     return surface;
 }
 

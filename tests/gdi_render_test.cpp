@@ -5,6 +5,9 @@
 // start on the same rows, which shows in where the images below them land.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <psapi.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -249,6 +252,57 @@ TEST(GdiRenderTest, PagesMatchTheSoftwareSurface)
             EXPECT_LT(lastInk, text.lastTextLineTop + lineHeight) << "page " << text.page + 1;
         }
     }
+}
+
+// The largest image a header can describe, 65535 x 65535, whose data ends
+// after a few rows because the file does.
+Bytes hugeImageEndingEarly(int resolution, int x, int reachedRows, bool compressed)
+{
+    ImageFields fields;
+    fields.width = 65535;
+    fields.height = 65535;
+    fields.x = x;
+    fields.xResolution = resolution;
+    fields.yResolution = resolution;
+    fields.flags = compressed ? recordFlagCompressed : 0;
+    Bytes bits = makeTestBitmap(rowBytesFor(fields.width), reachedRows, 9);
+    return imageRecord(fields, compressed ? encodeImageRuns(bits, rowBytesFor(fields.width)) : bits);
+}
+
+// Each of these headers claims a 512 MiB bitmap. GDI draws what the data
+// reached on the same pixels as the software surface, and white below it,
+// without ever holding the whole bitmap: before, each page made the full
+// bitmap and the process's working set passed half a gigabyte.
+TEST(GdiRenderTest, ImagesWhoseDataEndsEarlyMatchTheSoftwareSurfaceWithoutTheirFullSize)
+{
+    struct Case {
+        const char* what;
+        Bytes record;
+    };
+    const Case cases[] = {
+        {"enlarged (72 dpi), three rows of data", hugeImageEndingEarly(72, 5, 3, false)},
+        {"shrunk (65535 dpi), five rows of data", hugeImageEndingEarly(65535, 0, 5, false)},
+        {"unscaled and compressed, ten rows of data", hugeImageEndingEarly(96, 11, 10, true)},
+        {"no data at all", hugeImageEndingEarly(96, 0, 0, false)},
+    };
+    for (const Case& hostile : cases) {
+        SpoolDatabase database;
+        database.records = {hostile.record};
+        TempFile spool(buildSpoolFile(database));
+        ASSERT_TRUE(spool.written());
+        std::string referencePath = uniqueTempPath();
+        ASSERT_TRUE(runReference(spool.path(), referencePath)) << hostile.what;
+        std::vector<Rows> expected = readPbmPages(referencePath);
+        std::remove(referencePath.c_str());
+        std::vector<Rows> actual = renderWithGdi(spool.path());
+        ASSERT_EQ(1u, expected.size()) << hostile.what;
+        ASSERT_EQ(1u, actual.size()) << hostile.what;
+        EXPECT_TRUE(expected[0] == actual[0]) << hostile.what;
+    }
+
+    PROCESS_MEMORY_COUNTERS memory;
+    ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory)));
+    EXPECT_LT(memory.PeakWorkingSetSize, static_cast<SIZE_T>(128) << 20);
 }
 
 TEST(GdiRenderTest, RepaintCopiesTheLastPageUnscaled)
