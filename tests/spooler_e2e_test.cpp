@@ -478,6 +478,124 @@ TEST_F(SpoolerProgramTest, DeliveredSpoolFileIsPrintedShownAndCounted)
     EXPECT_EQ(0u, exitCode);
 }
 
+// Damaged spool files as HotSync might leave them, delivered one after the
+// other to the running program. Each is a job: it prints a document for
+// every page it walks and counts the pages the window accepts, shows no box,
+// and the program carries on with the next delivery.
+struct DamagedDelivery {
+    const char* fault;
+    Bytes file;
+    int documents;  // pages walked, each printed as a document
+    int accepted;   // pages the window accepted (the pages counter)
+};
+
+// Four pages, each a solid 96 dpi image 8 pixels wide and 1 to 4 rows high.
+SpoolDatabase fourImagePages()
+{
+    SpoolDatabase job;
+    for (int rows = 1; rows <= 4; rows++) {
+        job.records.push_back(solidImage(8, rows, 96));
+    }
+    return job;
+}
+
+std::vector<DamagedDelivery> damagedDeliveries()
+{
+    std::vector<DamagedDelivery> deliveries;
+
+    SpoolDatabase halfWritten = fourImagePages();
+    halfWritten.truncateTo = recordStart(halfWritten, 3) + 5;  // inside the last image's header
+    deliveries.push_back({"file cut short while written", buildSpoolFile(halfWritten), 4, 4});
+
+    SpoolDatabase countFFFF = fourImagePages();
+    countFFFF.storedCount = 0xFFFF;  // read as -1: no pages
+    deliveries.push_back({"record count 0xFFFF", buildSpoolFile(countFFFF), 0, 0});
+
+    SpoolDatabase negativeOffset = fourImagePages();
+    negativeOffset.startOffsets[0] = 0x80000000;  // the window refuses that page; the rest print
+    deliveries.push_back({"first record offset negative", buildSpoolFile(negativeOffset), 4, 3});
+
+    // A header claiming 65535 x 65535 pixels at 72 dpi (a bitmap of half a
+    // gigabyte, 23 metres of paper) with half an inch of black rows.
+    SpoolDatabase hugeImage;
+    ImageFields huge;
+    huge.width = 65535;
+    huge.height = 65535;
+    Bytes halfAnInch(static_cast<size_t>(rowBytesFor(huge.width)) * 36, 0xFF);
+    hugeImage.records = {textRecord("BEFORE THE HUGE IMAGE\n"), imageRecord(huge, halfAnInch)};
+    deliveries.push_back({"huge image header with little data", buildSpoolFile(hugeImage), 2, 2});
+
+    SpoolDatabase countPastList;
+    countPastList.records = {textRecord("HI\n"), solidImage(8, 2, 96)};
+    countPastList.storedCount = 3;  // the third entry reads past the list: a blank page
+    deliveries.push_back({"record count larger than the record list", buildSpoolFile(countPastList), 3, 3});
+    return deliveries;
+}
+
+TEST_F(SpoolerProgramTest, DamagedDeliveriesArePrintedAsFarAsTheyGoAndTheProgramCarriesOn)
+{
+    addUser("Carol");
+    setInstallFolder(root);
+    ASSERT_TRUE(spooler.start(SPOOLER_PATH));
+    DialogWatcher boxes(IDOK, 0, spooler.id());
+    HWND window = spooler.waitForWindow(startTimeoutMs);
+    ASSERT_NE(nullptr, window);
+    ASSERT_EQ(0u, WaitForInputIdle(spooler.handle(), startTimeoutMs));
+    DWORD_PTR answer = 0;
+    ASSERT_NE(0, SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, startTimeoutMs, &answer));
+    // Left open, so the status view can be read after every job.
+    ShowWindow(window, SW_RESTORE);
+
+    std::string spoolPath = root + "\\Carol\\backup\\" + spoolFileName;
+    SpoolerCounters expected = {0, 0};
+    size_t documents = 0;
+    for (const DamagedDelivery& delivery : damagedDeliveries()) {
+        ASSERT_TRUE(writeWholeFile(spoolPath, delivery.file)) << delivery.fault;
+        expected.jobsProcessed++;
+        expected.pagesProcessed += delivery.accepted;
+        documents += static_cast<size_t>(delivery.documents);
+
+        // The counters show when the job is over, whatever it printed; the
+        // job leaves its last page on the window, so the status view is
+        // asked for until it shows them.
+        RECT client;
+        ASSERT_TRUE(GetClientRect(window, &client));
+        Pixels status = expectedStatusView(client.right, client.bottom, root, {"Carol"}, expected);
+        ASSERT_GT(status.width, 0);
+        bool counted = waitFor(
+            [&] {
+                PostMessageA(window, WM_COMMAND, IDM_SHOW_STATUS, 0);
+                Sleep(100);
+                return differingPixels(clientPixels(window), status) == 0;
+            },
+            deliveryTimeoutMs);
+        ASSERT_TRUE(counted) << delivery.fault << ": the counters never reached " << expected.jobsProcessed
+                             << " jobs and " << expected.pagesProcessed << " pages";
+        ASSERT_TRUE(waitForPrintedFiles(documents, statusTimeoutMs)) << delivery.fault;
+        EXPECT_EQ(documents, printedFiles().size()) << delivery.fault;
+        EXPECT_TRUE(spooler.running()) << delivery.fault;
+    }
+
+    // The huge image's page, after the text page before it, carries its
+    // rows: a black band half an inch (25 pixels at 50 dpi) high across the
+    // top of the paper, white below.
+    std::vector<std::string> pdfs = printedFiles();
+    ASSERT_EQ(13u, pdfs.size());
+    EXPECT_NE(std::string::npos, printedText(pdfs[8]).find("BEFORE THE HUGE IMAGE"));
+    PrintedPage hugePage = printedPage(pdfs[9], 50);
+    ASSERT_GT(hugePage.width, 0);
+    int left = hugePage.width / 4;
+    int right = hugePage.width * 3 / 4;
+    EXPECT_GT(hugePage.blackShare(left, 2, right, 22), 0.95) << "the image's rows at the top";
+    EXPECT_LT(hugePage.blackShare(left, 30, right, hugePage.height), 0.01) << "white below them";
+
+    EXPECT_TRUE(boxes.seen().empty());
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, IDM_EXIT, 0));
+    DWORD exitCode = 255;
+    ASSERT_TRUE(spooler.waitForExit(spoolerExitTimeoutMs, &exitCode));
+    EXPECT_EQ(0u, exitCode);
+}
+
 TEST_F(SpoolerProgramTest, WithoutAnInstallFolderInTheRegistryItSaysSoAndEnds)
 {
     ASSERT_TRUE(spooler.start(SPOOLER_PATH));
