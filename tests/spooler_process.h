@@ -86,6 +86,22 @@ public:
         return found;
     }
 
+    // The main window once the program's message loop runs, or nullptr.
+    // Discovery notes the stamps of the spool files already there before the
+    // loop starts, so a file written earlier would count as old and never
+    // print. The loop is the first to answer a sent message; Wine's
+    // WaitForInputIdle alone can return sooner.
+    HWND waitUntilListening(int timeoutMs)
+    {
+        HWND window = waitForWindow(timeoutMs);
+        DWORD_PTR answer = 0;
+        if (window == nullptr || WaitForInputIdle(info_.hProcess, static_cast<DWORD>(timeoutMs)) != 0 ||
+            SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, static_cast<UINT>(timeoutMs), &answer) == 0) {
+            return nullptr;
+        }
+        return window;
+    }
+
     bool running() const
     {
         return info_.hProcess != nullptr && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
