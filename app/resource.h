@@ -22,10 +22,12 @@
 // the Windows headers, which this file does not include).
 #define IDV_VERSIONINFO 1
 
-// Keep SPOOLER_VERSION_BINARY and SPOOLER_VERSION_TEXT in step: the first is
-// the numeric FILEVERSION, the second what people read.
-#define SPOOLER_VERSION_BINARY 1, 0, 0, 0
-#define SPOOLER_VERSION_TEXT "1.0.0.0"
+// The version comes from the build (the project's version in CMakeLists.txt):
+// FERNQUILL_VERSION_BINARY is the numeric FILEVERSION, FERNQUILL_VERSION_TEXT
+// what people read.
+#include "fernquill_version.h"
+#define SPOOLER_VERSION_BINARY FERNQUILL_VERSION_BINARY
+#define SPOOLER_VERSION_TEXT FERNQUILL_VERSION_TEXT
 
 #define SPOOLER_PRODUCT_NAME "Fernquill Desktop Spooler"
 #define SPOOLER_PUBLISHER "The Fernquill Desktop Spooler developers"
