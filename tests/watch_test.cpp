@@ -392,6 +392,44 @@ TEST_F(WatchTest, FolderChangedWithoutASpoolFileDoesNotStarveLaterUsers)
     EXPECT_EQ(1, spoolerCounters.jobsProcessed);
 }
 
+TEST_F(WatchTest, HeldFileDelaysOnlyItsOwnUser)
+{
+    addUser("Alice");
+    addUser("Bob");
+    addUser("Carol");
+    ASSERT_EQ(0, discover());
+    ASSERT_EQ(3, watchTable.watchCount);
+    std::string held = spoolPath(watchTable.users[0].userFolder);
+    ASSERT_TRUE(writeWholeFile(held, spoolFileOf(1)));
+    ASSERT_TRUE(watchFired(0));
+    // A virus scanner, a backup program or a viewer keeps the first user's
+    // file open for as long as it likes.
+    HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    pollSpoolChanges(window);
+    pollSpoolChanges(window);
+    EXPECT_EQ(0, spoolerCounters.jobsProcessed);
+
+    // Two pages for the second user, four for the third: the page count
+    // tells who was printed.
+    ASSERT_TRUE(writeWholeFile(spoolPath(watchTable.users[1].userFolder), spoolFileOf(2)));
+    ASSERT_TRUE(writeWholeFile(spoolPath(watchTable.users[2].userFolder), spoolFileOf(4)));
+    ASSERT_TRUE(watchFired(1));
+    ASSERT_TRUE(watchFired(2));
+    pollSpoolChanges(window);
+    EXPECT_EQ(1, spoolerCounters.jobsProcessed) << "one job a tick, past the held file";
+    EXPECT_EQ(2, spoolerCounters.pagesProcessed) << "the next fired user, in table order";
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(watchTable.users[0].changeWatch, 0)) << "the held user stays pending";
+
+    // Let go, the held user comes first again, before the third.
+    CloseHandle(holder);
+    pollSpoolChanges(window);
+    EXPECT_EQ(3, spoolerCounters.pagesProcessed);
+    pollSpoolChanges(window);
+    EXPECT_EQ(7, spoolerCounters.pagesProcessed);
+    EXPECT_EQ(3, spoolerCounters.jobsProcessed);
+}
+
 TEST_F(WatchTest, UserWithoutAWatchDoesNotStopTheOthers)
 {
     std::string folder = addUser("Alice", "");

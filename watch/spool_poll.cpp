@@ -1,9 +1,13 @@
 // The spool change poll.
 //
 // Each tick serves at most one user: the lowest-numbered one whose change
-// watch has fired. HotSync writes the spool file in several steps, so the
-// poll opens it with no sharing at all: while HotSync (or anyone) still holds
-// it, the open fails, the watch is left fired and the next tick tries again.
+// watch has fired and whose spool file can be looked at. HotSync writes the
+// spool file in several steps, so the poll opens it with no sharing at all:
+// while HotSync (or anyone) still holds it, the open fails and the watch is
+// left fired, so the next tick tries that user first again. The same tick
+// goes on to the next fired user meanwhile: a virus scanner, a backup
+// program or a viewer may hold a file for as long as it likes, and the
+// other users must not wait for it.
 // A change made after the watch fired but before it is re-armed is not
 // reported again, which is why the time stamp, not the watch, decides
 // whether there is a new job.
@@ -25,12 +29,11 @@ namespace {
 
 bool jobRunning = false;
 
-// The lowest-numbered fired watch, or -1. Users without a watch are left out
-// of the wait: one invalid handle would fail it for everyone.
-int firstFiredUser()
+// The users that have a change watch, with their watches, in table order.
+// Users without one are left out of the wait: one invalid handle would
+// fail it for everyone.
+DWORD watchedUsers(HANDLE* handles, int* users)
 {
-    HANDLE handles[maxWatchedUsers];
-    int users[maxWatchedUsers];
     DWORD count = 0;
     for (int i = 0; i < watchTable.watchCount; i++) {
         if (watchTable.users[i].changeWatch != INVALID_HANDLE_VALUE) {
@@ -39,14 +42,7 @@ int firstFiredUser()
             count++;
         }
     }
-    if (count == 0) {
-        return -1;
-    }
-    DWORD fired = WaitForMultipleObjects(count, handles, FALSE, 0);
-    if (fired >= WAIT_OBJECT_0 + count) {
-        return -1;
-    }
-    return users[fired - WAIT_OBJECT_0];
+    return count;
 }
 
 void rearm(UserWatch& user)
@@ -67,6 +63,39 @@ void printFor(UserWatch& user, const char* path, HWND window)
     rearm(user);
 }
 
+// Looks at one fired user's spool file and prints it if it is new. Returns
+// false only when the file is there but held open by someone: the watch
+// stays fired for a later tick, and the caller may serve another user.
+bool serveUser(UserWatch& user, HWND window)
+{
+    char path[pathSize];
+    if (spoolFilePath(user, path) != 0) {
+        rearm(user);
+        return true;
+    }
+    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            rearm(user);
+            return true;
+        }
+        return false;
+    }
+    FILETIME written;
+    BOOL stamped = GetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+    if (!stamped || written.dwLowDateTime == user.lastSpoolTime) {
+        rearm(user);
+        return true;
+    }
+    // Stored before the job, so that a job that fails or is cancelled is not
+    // tried again for the same file.
+    user.lastSpoolTime = written.dwLowDateTime;
+    printFor(user, path, window);
+    return true;
+}
+
 }  // namespace
 
 void pollSpoolChanges(HWND window)
@@ -74,34 +103,21 @@ void pollSpoolChanges(HWND window)
     if (jobRunning) {
         return;
     }
-    int fired = firstFiredUser();
-    if (fired < 0) {
-        return;
-    }
-    UserWatch& user = watchTable.users[fired];
-    char path[pathSize];
-    if (spoolFilePath(user, path) != 0) {
-        rearm(user);
-        return;
-    }
-
-    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            rearm(user);
+    HANDLE handles[maxWatchedUsers];
+    int users[maxWatchedUsers];
+    DWORD count = watchedUsers(handles, users);
+    // The wait names only the lowest fired watch; past a held file the rest
+    // of the list is asked again, so the held watch is not re-armed.
+    DWORD from = 0;
+    while (from < count) {
+        DWORD fired = WaitForMultipleObjects(count - from, handles + from, FALSE, 0);
+        if (fired >= WAIT_OBJECT_0 + (count - from)) {
+            return;
         }
-        return;
+        DWORD at = from + (fired - WAIT_OBJECT_0);
+        if (serveUser(watchTable.users[users[at]], window)) {
+            return;
+        }
+        from = at + 1;
     }
-    FILETIME written;
-    BOOL stamped = GetFileTime(file, nullptr, nullptr, &written);
-    CloseHandle(file);
-    if (!stamped || written.dwLowDateTime == user.lastSpoolTime) {
-        rearm(user);
-        return;
-    }
-    // Stored before the job, so that a job that fails or is cancelled is not
-    // tried again for the same file.
-    user.lastSpoolTime = written.dwLowDateTime;
-    printFor(user, path, window);
 }
