@@ -8,6 +8,7 @@
 
 #include "app/about_text.h"
 #include "app/resource.h"
+#include "app/single_spooler.h"
 #include "jobs/print_job.h"
 #include "render/gdi_surface.h"
 #include "render/page_renderer.h"
@@ -148,7 +149,14 @@ int initApplication(HINSTANCE instance, int showCommand)
 
 int runSpooler(HINSTANCE instance, int showCommand)
 {
+    // Before anything else, the window class included: a second spooler
+    // would print every job again.
+    int claimed = claimSpoolerMutex();
+    if (claimed != 0) {
+        return claimed == -1 ? 0 : 1;
+    }
     if (initApplication(instance, showCommand) != 0) {
+        releaseSpoolerMutex();
         return 1;
     }
     MSG message;
@@ -163,5 +171,6 @@ int runSpooler(HINSTANCE instance, int showCommand)
     if (IsWindow(mainWindow)) {
         DestroyWindow(mainWindow);
     }
+    releaseSpoolerMutex();
     return 0;
 }

@@ -1,0 +1,207 @@
+// One spooler per machine, with the real FernquillSpooler.exe under Wine:
+// a second start in the same session brings the first one's window up and
+// ends; a start while a spooler runs in another session says so and ends.
+// Wine runs every process of a prefix in one session, so another session's
+// spooler is played by hold_spooler_mutex: it holds the machine-wide mutex
+// and has no window here, which is what a start in this session sees of a
+// spooler in another one.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/resource.h"
+#include "app/single_spooler.h"
+#include "tests/spool_builder.h"
+#include "tests/spooler_process.h"
+#include "tests/win_test_support.h"
+#include "watch/spool_poll.h"
+#include "watch/user_watch.h"
+
+using namespace spooltest;
+
+namespace {
+
+const int startTimeoutMs = 30000;
+const int deliveryTimeoutMs = static_cast<int>(spoolTimerPeriod) + 60000;
+
+// Whether some other process owns the spooler mutex now. The test's own
+// handle stays open meanwhile when `keep` is given, so that the mutex
+// outlives its holder.
+bool mutexHeldElsewhere(HANDLE* keep = nullptr)
+{
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, spoolerMutexName);
+    if (mutex == nullptr) {
+        return false;
+    }
+    DWORD waited = WaitForSingleObject(mutex, 0);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+        ReleaseMutex(mutex);
+    }
+    if (waited == WAIT_TIMEOUT && keep != nullptr) {
+        *keep = mutex;
+    } else {
+        CloseHandle(mutex);
+    }
+    return waited == WAIT_TIMEOUT;
+}
+
+BOOL CALLBACK countSpoolerWindow(HWND window, LPARAM context)
+{
+    char className[64] = "";
+    if (GetClassNameA(window, className, sizeof(className)) > 0 && std::string(className) == "FQSpoolClass") {
+        ++*reinterpret_cast<int*>(context);
+    }
+    return TRUE;
+}
+
+// The spooler windows of every process on this desktop.
+int spoolerWindowCount()
+{
+    int count = 0;
+    EnumWindows(countSpoolerWindow, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+class SingleSpoolerTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(printOutputFolder().empty()) << "PRINT_OUT_DIR is not set";
+        clearPrintedFiles();
+        removeRegistryValues();
+        root = uniqueTempPath();
+        ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryA((root + "\\Alice").c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryA((root + "\\Alice\\backup").c_str(), nullptr));
+        setInstallFolder(root);
+    }
+
+    void TearDown() override
+    {
+        second.end();
+        first.end();
+        holder.end();
+        removeRegistryValues();
+        removeFolderTree(root);
+        clearPrintedFiles();
+    }
+
+    // Starts the helper that plays another session's spooler and waits until
+    // it holds the mutex.
+    void holdMutexElsewhere(HANDLE* keep = nullptr)
+    {
+        ASSERT_TRUE(holder.start(HOLD_MUTEX_PATH));
+        ASSERT_TRUE(waitFor([&] { return mutexHeldElsewhere(keep); }, startTimeoutMs));
+    }
+
+    void quit(SpoolerProcess& spooler, HWND window)
+    {
+        ASSERT_TRUE(PostMessageA(window, WM_COMMAND, IDM_EXIT, 0));
+        DWORD exitCode = 255;
+        ASSERT_TRUE(spooler.waitForExit(spoolerExitTimeoutMs, &exitCode));
+        EXPECT_EQ(0u, exitCode);
+    }
+
+    std::string root;
+    SpoolerProcess first;
+    SpoolerProcess second;
+    SpoolerProcess holder;
+};
+
+TEST_F(SingleSpoolerTest, SecondStartBringsTheFirstUpAndADeliveryPrintsOnce)
+{
+    ASSERT_TRUE(first.start(SPOOLER_PATH));
+    DialogWatcher firstBoxes(IDOK, 0, first.id());
+    HWND window = first.waitUntilListening(startTimeoutMs);
+    ASSERT_NE(nullptr, window);
+    ASSERT_TRUE(IsIconic(window));
+
+    ASSERT_TRUE(second.start(SPOOLER_PATH));
+    DialogWatcher secondBoxes(IDOK, 0, second.id());
+    DWORD exitCode = 255;
+    ASSERT_TRUE(second.waitForExit(startTimeoutMs, &exitCode)) << "the second start keeps running";
+    EXPECT_EQ(0u, exitCode);
+    EXPECT_TRUE(secondBoxes.seen().empty());
+    EXPECT_TRUE(first.running());
+    EXPECT_EQ(1, spoolerWindowCount());
+    EXPECT_TRUE(waitFor([&] { return !IsIconic(window); }, startTimeoutMs)) << "the window was not restored";
+    EXPECT_EQ(window, GetForegroundWindow());
+
+    // Two pages, two documents; a second spooler would print them again on
+    // its own next tick, so the count is read again a tick and a page later.
+    SpoolDatabase job;
+    job.records = {textRecord("ONLY ONCE 1\n"), textRecord("ONLY ONCE 2\n")};
+    ASSERT_TRUE(writeWholeFile(root + "\\Alice\\backup\\" + spoolFileName, buildSpoolFile(job)));
+    ASSERT_TRUE(waitForPrintedFiles(2, deliveryTimeoutMs));
+    EXPECT_FALSE(waitForPrintedFiles(3, static_cast<int>(spoolTimerPeriod) + 3000));
+    std::vector<std::string> pdfs = printedFiles();
+    ASSERT_EQ(2u, pdfs.size());
+    EXPECT_NE(std::string::npos, printedText(pdfs[0]).find("ONLY ONCE 1"));
+    EXPECT_NE(std::string::npos, printedText(pdfs[1]).find("ONLY ONCE 2"));
+
+    EXPECT_TRUE(firstBoxes.seen().empty());
+    quit(first, window);
+}
+
+TEST_F(SingleSpoolerTest, StartWhileAnotherSessionRunsOneSaysSoAndEnds)
+{
+    holdMutexElsewhere();
+    ASSERT_TRUE(first.start(SPOOLER_PATH));
+    DialogWatcher boxes(IDOK, 0, first.id());
+
+    ASSERT_TRUE(boxes.waitUntilAnswered(1, startTimeoutMs)) << "no box";
+    DWORD exitCode = 0;
+    ASSERT_TRUE(first.waitForExit(spoolerExitTimeoutMs, &exitCode));
+    EXPECT_EQ(1u, exitCode);
+    std::vector<SeenDialog> seen = boxes.seen();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("Fernquill Spooler", seen[0].caption);
+    EXPECT_EQ("The Fernquill Desktop Spooler is already running for another user of this computer. "
+              "Only one spooler can run at a time.",
+              seen[0].text);
+    EXPECT_EQ(0, spoolerWindowCount());
+}
+
+// The setup ends the spooler with Exit after an upgrade and starts it again
+// at once: the new start, meeting the old one while it winds down, waits for
+// it rather than step aside.
+TEST_F(SingleSpoolerTest, StartRightAfterExitRuns)
+{
+    ASSERT_TRUE(first.start(SPOOLER_PATH));
+    HWND oldWindow = first.waitUntilListening(startTimeoutMs);
+    ASSERT_NE(nullptr, oldWindow);
+
+    ASSERT_TRUE(PostMessageA(oldWindow, WM_COMMAND, IDM_EXIT, 0));
+    ASSERT_TRUE(second.start(SPOOLER_PATH));
+    DialogWatcher boxes(IDOK, 0, second.id());
+    DWORD exitCode = 255;
+    ASSERT_TRUE(first.waitForExit(spoolerExitTimeoutMs, &exitCode));
+    EXPECT_EQ(0u, exitCode);
+    HWND window = second.waitUntilListening(startTimeoutMs);
+    ASSERT_NE(nullptr, window) << "the new start stepped aside";
+    EXPECT_TRUE(boxes.seen().empty());
+    EXPECT_EQ(1, spoolerWindowCount());
+    quit(second, window);
+}
+
+// A spooler killed, or crashed, leaves the mutex abandoned: the next start
+// owns it all the same and runs.
+TEST_F(SingleSpoolerTest, MutexAbandonedByItsHolderIsTakenOver)
+{
+    HANDLE kept = nullptr;
+    holdMutexElsewhere(&kept);
+    ASSERT_NE(nullptr, kept);
+    holder.end();
+
+    ASSERT_TRUE(first.start(SPOOLER_PATH));
+    DialogWatcher boxes(IDOK, 0, first.id());
+    HWND window = first.waitUntilListening(startTimeoutMs);
+    CloseHandle(kept);
+    ASSERT_NE(nullptr, window);
+    EXPECT_TRUE(boxes.seen().empty());
+    EXPECT_TRUE(mutexHeldElsewhere());
+    quit(first, window);
+}
+
+}  // namespace
