@@ -92,11 +92,25 @@ bool keyExists(const char* key, REGSAM view = KEY_WOW64_64KEY)
     return true;
 }
 
-// The Programs and Features entries, in both views, that carry our name.
+// The binary type (GetBinaryType) of programs for this Windows: the setup
+// must install the 64-bit program on 64-bit Windows.
+DWORD nativeBinaryType()
+{
+    SYSTEM_INFO system;
+    GetNativeSystemInfo(&system);
+    return system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ? SCS_64BIT_BINARY : SCS_32BIT_BINARY;
+}
+
+// The Programs and Features entries that carry our name, in both registry
+// views where there are two.
 int entriesNamed(const std::string& displayName)
 {
+    std::vector<REGSAM> views = {KEY_WOW64_64KEY};
+    if (nativeBinaryType() == SCS_64BIT_BINARY) {
+        views.push_back(KEY_WOW64_32KEY);
+    }
     int found = 0;
-    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+    for (REGSAM view : views) {
         HKEY root;
         if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, uninstallRoot, 0, KEY_READ | view, &root) != ERROR_SUCCESS) {
             continue;
@@ -191,15 +205,6 @@ std::string versionField(const std::string& path, const char* field)
         return "";
     }
     return value;
-}
-
-// The binary type (GetBinaryType) of programs for this Windows: the setup
-// must install the 64-bit program on 64-bit Windows.
-DWORD nativeBinaryType()
-{
-    SYSTEM_INFO system;
-    GetNativeSystemInfo(&system);
-    return system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ? SCS_64BIT_BINARY : SCS_32BIT_BINARY;
 }
 
 std::string imageOf(DWORD processId)
