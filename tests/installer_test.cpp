@@ -433,6 +433,21 @@ TEST_F(InstallerTest, UpgradeWhileTheSpoolerRunsEndsItThroughExitReplacesItsFile
     }
 }
 
+TEST_F(InstallerTest, UpgradeKeepsTheLogonStartTurnedOff)
+{
+    ASSERT_EQ(0, install());
+    HKEY run;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, runKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &run));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(run, runValue));
+    RegCloseKey(run);
+
+    ASSERT_EQ(0, install());
+
+    std::string logon;
+    EXPECT_FALSE(readString(runKey, runValue, &logon)) << logon;
+    EXPECT_TRUE(exists(program));
+}
+
 TEST_F(InstallerTest, UninstallWhileTheSpoolerRunsRemovesWhatSetupWroteAndNothingElse)
 {
     ASSERT_EQ(0, install());
