@@ -113,3 +113,39 @@ installTestPrinter() {
     rm -f "$log"
     return $status
 }
+
+# ---- The setup program (installer/) -----------------------------------------
+
+# What building the setup and the release files needs, beyond buildPackages.
+setupPackages=(nsis zip g++-mingw-w64-i686-win32)
+
+# The project's version (project(... VERSION ...) in CMakeLists.txt) as the
+# CMake build tree $1 wrote it into its generated fernquill_version.h.
+projectVersion() {
+    local header="$1/generated/fernquill_version.h"
+    local version
+    version=$(sed -n 's/^#define FERNQUILL_VERSION_TEXT "\([^"]*\)"$/\1/p' "$header" 2>/dev/null)
+    if [ -z "$version" ]; then
+        echo "projectVersion: no version in $header" >&2
+        return 1
+    fi
+    echo "$version"
+}
+
+# Builds the setup program with makensis: buildSetup VERSION EXE64 EXE32
+# OUTFILE, where EXE64 and EXE32 are the 64-bit and 32-bit
+# FernquillSpooler.exe. The licence page shows the repository's LICENSE.
+buildSetup() {
+    local version="$1" exe64="$2" exe32="$3" outfile="$4"
+    local repo file
+    repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+    for file in "$exe64" "$exe32" "$repo/LICENSE"; do
+        if [ ! -f "$file" ]; then
+            echo "buildSetup: $file is missing" >&2
+            return 1
+        fi
+    done
+    mkdir -p "$(dirname "$outfile")"
+    makensis -V2 -DVERSION="$version" -DEXE64="$exe64" -DEXE32="$exe32" \
+        -DLICENSE="$repo/LICENSE" -DOUTFILE="$outfile" "$repo/installer/setup.nsi"
+}

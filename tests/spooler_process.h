@@ -47,6 +47,13 @@ public:
 
     bool start(const std::string& programPath)
     {
+        return startCommand("\"" + windowsPathOf(programPath) + "\"");
+    }
+
+    // Starts a command line as it stands, as Windows starts one from the
+    // registry (a log-on entry).
+    bool startCommand(std::string commandLine)
+    {
         job_ = CreateJobObjectA(nullptr, nullptr);
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
         ZeroMemory(&limits, sizeof(limits));
@@ -55,7 +62,6 @@ public:
             !SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
             return false;
         }
-        std::string commandLine = "\"" + windowsPathOf(programPath) + "\"";
         STARTUPINFOA startup;
         ZeroMemory(&startup, sizeof(startup));
         startup.cb = sizeof(startup);

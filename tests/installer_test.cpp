@@ -1,0 +1,505 @@
+// The setup program, installed the way an administrator deploys it: silently
+// (/S), into a Wine prefix of its own with the PDF test printer. The test
+// reads what the setup left behind through the Win32 API (files, the
+// machine's registry in its own view, the Start menu shortcut), starts the
+// installed program the way Windows does at log-on, and plays HotSync to it.
+//
+// scripts/test builds the setup (scripts/lib.sh buildSetup) and names it in
+// FERNQUILL_SETUP, as a Unix path. Every test starts with nothing installed
+// and leaves nothing installed. The same tests run as a 64-bit program in a
+// 64-bit prefix (the setup's 64-bit branch) and as a 32-bit program in a
+// 32-bit prefix (its 32-bit branch).
+//
+// The uninstaller, run as Programs and Features runs it, copies itself to the
+// temp folder, starts the copy and returns at once; the copy removes the
+// Programs and Features entry last, so the tests wait for that entry to go.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <psapi.h>
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/resource.h"
+#include "tests/spool_builder.h"
+#include "tests/spooler_process.h"
+#include "tests/win_test_support.h"
+#include "watch/spool_poll.h"
+#include "watch/user_watch.h"
+
+using namespace spooltest;
+
+namespace {
+
+const char* const uninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\FernquillSpooler";
+const char* const uninstallRoot = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const char* const runKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char* const runValue = "FernquillSpooler";
+
+const int setupTimeoutMs = 120000;
+const int startTimeoutMs = 30000;
+const int deliveryTimeoutMs = static_cast<int>(spoolTimerPeriod) + 60000;
+
+std::string setupPath()
+{
+    const char* path = std::getenv("FERNQUILL_SETUP");
+    return path != nullptr ? windowsPathOf(path) : "";
+}
+
+// KEY_WOW64_64KEY reads the 64-bit view on 64-bit Windows, where the setup
+// writes; 32-bit Windows ignores it.
+bool readString(const char* key, const char* name, std::string* value, REGSAM view = KEY_WOW64_64KEY)
+{
+    HKEY opened;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | view, &opened) != ERROR_SUCCESS) {
+        return false;
+    }
+    char buffer[1024];
+    DWORD size = sizeof(buffer) - 1;
+    DWORD type = 0;
+    LONG result = RegQueryValueExA(opened, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(opened);
+    if (result != ERROR_SUCCESS || type != REG_SZ) {
+        return false;
+    }
+    buffer[size] = '\0';
+    *value = buffer;
+    return true;
+}
+
+DWORD readNumber(const char* key, const char* name)
+{
+    HKEY opened;
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &opened) == ERROR_SUCCESS) {
+        RegQueryValueExA(opened, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+        RegCloseKey(opened);
+    }
+    return value;
+}
+
+bool keyExists(const char* key, REGSAM view = KEY_WOW64_64KEY)
+{
+    HKEY opened;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | view, &opened) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(opened);
+    return true;
+}
+
+// The binary type (GetBinaryType) of programs for this Windows: the setup
+// must install the 64-bit program on 64-bit Windows.
+DWORD nativeBinaryType()
+{
+    SYSTEM_INFO system;
+    GetNativeSystemInfo(&system);
+    return system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ? SCS_64BIT_BINARY : SCS_32BIT_BINARY;
+}
+
+// The Programs and Features entries that carry our name, in both registry
+// views where there are two.
+int entriesNamed(const std::string& displayName)
+{
+    std::vector<REGSAM> views = {KEY_WOW64_64KEY};
+    if (nativeBinaryType() == SCS_64BIT_BINARY) {
+        views.push_back(KEY_WOW64_32KEY);
+    }
+    int found = 0;
+    for (REGSAM view : views) {
+        HKEY root;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, uninstallRoot, 0, KEY_READ | view, &root) != ERROR_SUCCESS) {
+            continue;
+        }
+        char name[256];
+        for (DWORD i = 0; RegEnumKeyA(root, i, name, sizeof(name)) == ERROR_SUCCESS; i++) {
+            std::string shown;
+            if (readString((std::string(uninstallRoot) + "\\" + name).c_str(), "DisplayName", &shown, view) &&
+                shown == displayName) {
+                found++;
+            }
+        }
+        RegCloseKey(root);
+    }
+    return found;
+}
+
+// Runs a command line and waits for it; its exit code, or -1.
+int runAndWait(std::string commandLine)
+{
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return -1;
+    }
+    DWORD exitCode = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process.hProcess, setupTimeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &exitCode);
+    } else {
+        TerminateProcess(process.hProcess, 255);  // our own child, stuck
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(exitCode);
+}
+
+std::string shellFolder(int folder)
+{
+    char path[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, path);
+    return path;
+}
+
+bool exists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string shortcutTarget(const std::string& shortcut)
+{
+    std::string target;
+    IShellLinkA* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void**>(&link)))) {
+        return target;
+    }
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        std::wstring wide(shortcut.begin(), shortcut.end());
+        char path[MAX_PATH] = "";
+        if (SUCCEEDED(file->Load(wide.c_str(), STGM_READ)) &&
+            SUCCEEDED(link->GetPath(path, sizeof(path), nullptr, 0))) {
+            target = path;
+        }
+        file->Release();
+    }
+    link->Release();
+    return target;
+}
+
+// One string of a file's version resource, from the block its translation
+// table names; "" if there is none.
+std::string versionField(const std::string& path, const char* field)
+{
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), nullptr);
+    std::vector<char> info(size);
+    if (size == 0 || !GetFileVersionInfoA(path.c_str(), 0, size, info.data())) {
+        return "";
+    }
+    WORD* translation = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length) ||
+        length < 4) {
+        return "";
+    }
+    char block[128];
+    wsprintfA(block, "\\StringFileInfo\\%04x%04x\\%s", translation[0], translation[1], field);
+    char* value = nullptr;
+    if (!VerQueryValueA(info.data(), block, reinterpret_cast<void**>(&value), &length) || length == 0) {
+        return "";
+    }
+    return value;
+}
+
+std::string imageOf(DWORD processId)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    char path[MAX_PATH] = "";
+    if (process != nullptr) {
+        GetModuleFileNameExA(process, nullptr, path, sizeof(path));
+        CloseHandle(process);
+    }
+    return path;
+}
+
+// Asks a spooler the test did not start itself to exit, as the setup does,
+// and waits for its process; its exit code, or -1.
+int exitSpooler(HWND window)
+{
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId);
+    if (process == nullptr) {
+        return -1;
+    }
+    DWORD exitCode = static_cast<DWORD>(-1);
+    PostMessageA(window, WM_COMMAND, IDM_EXIT, 0);
+    if (WaitForSingleObject(process, spoolerExitTimeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process, &exitCode);
+    }
+    CloseHandle(process);
+    return static_cast<int>(exitCode);
+}
+
+std::string readFile(const std::string& path)
+{
+    std::string bytes;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return bytes;
+    }
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+        bytes.append(buffer, got);
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+class InstallerTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        setup = setupPath();
+        ASSERT_FALSE(setup.empty()) << "FERNQUILL_SETUP is not set";
+        ASSERT_FALSE(printOutputFolder().empty()) << "PRINT_OUT_DIR is not set";
+        ASSERT_FALSE(keyExists(uninstallKey)) << "installed before the test";
+        CoInitialize(nullptr);
+        clearPrintedFiles();
+        // The spooler the setup starts needs Palm Desktop, or it says so in
+        // a box and ends.
+        palm = uniqueTempPath();
+        backup = palm + "\\Palm User\\backup";
+        ASSERT_TRUE(CreateDirectoryA(palm.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryA((palm + "\\Palm User").c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryA(backup.c_str(), nullptr));
+        setInstallFolder(palm);
+        folder = shellFolder(CSIDL_PROGRAM_FILES) + "\\" SPOOLER_PRODUCT_NAME;
+        program = folder + "\\" SPOOLER_EXE_NAME;
+        shortcut = shellFolder(CSIDL_COMMON_PROGRAMS) + "\\" SPOOLER_PRODUCT_NAME ".lnk";
+    }
+
+    void TearDown() override
+    {
+        spooler.end();
+        for (HWND window; (window = FindWindowA("FQSpoolClass", nullptr)) != nullptr;) {
+            if (exitSpooler(window) < 0) {
+                break;
+            }
+        }
+        // Uninstalled in place (_?=), so the wait is for the uninstaller
+        // itself; it can't remove itself that way.
+        std::string installed;
+        if (readString(uninstallKey, "InstallLocation", &installed)) {
+            runAndWait("\"" + installed + "\\uninstall.exe\" /S _?=" + installed);
+            DeleteFileA((installed + "\\uninstall.exe").c_str());
+            RemoveDirectoryA(installed.c_str());
+        }
+        removeRegistryValues();
+        removeFolderTree(palm);
+        clearPrintedFiles();
+        CoUninitialize();
+    }
+
+    int install(const std::string& options = "") { return runAndWait("\"" + setup + "\" /S" + options); }
+
+    // Runs the uninstaller as Programs and Features does and waits for it
+    // to finish.
+    bool uninstallQuietly()
+    {
+        std::string command;
+        return readString(uninstallKey, "QuietUninstallString", &command) && runAndWait(command) == 0 &&
+               waitFor([] { return !keyExists(uninstallKey); }, setupTimeoutMs);
+    }
+
+    std::string setup;
+    std::string palm;
+    std::string backup;
+    std::string folder;
+    std::string program;
+    std::string shortcut;
+    SpoolerProcess spooler;
+};
+
+TEST_F(InstallerTest, SilentInstallPutsEverythingWhereItBelongs)
+{
+    ASSERT_EQ(0, install());
+
+    DWORD binaryType = 99;
+    ASSERT_TRUE(GetBinaryTypeA(program.c_str(), &binaryType)) << program;
+    EXPECT_EQ(nativeBinaryType(), binaryType);
+    EXPECT_EQ(FERNQUILL_VERSION_TEXT, versionField(program, "ProductVersion"));
+    EXPECT_TRUE(exists(folder + "\\uninstall.exe"));
+    EXPECT_TRUE(exists(folder + "\\LICENSE.txt"));
+    EXPECT_EQ(0, lstrcmpiA(program.c_str(), shortcutTarget(shortcut).c_str())) << shortcutTarget(shortcut);
+    std::string logon;
+    EXPECT_TRUE(readString(runKey, runValue, &logon));
+    EXPECT_EQ("\"" + program + "\"", logon);
+
+    struct Field {
+        const char* name;
+        std::string value;
+    };
+    const Field entry[] = {
+        {"DisplayName", SPOOLER_PRODUCT_NAME},
+        {"DisplayVersion", FERNQUILL_VERSION_TEXT},
+        {"Publisher", SPOOLER_PUBLISHER},
+        {"DisplayIcon", program + ",0"},
+        {"InstallLocation", folder},
+        {"UninstallString", "\"" + folder + "\\uninstall.exe\""},
+        {"QuietUninstallString", "\"" + folder + "\\uninstall.exe\" /S"},
+    };
+    for (const Field& field : entry) {
+        std::string value;
+        EXPECT_TRUE(readString(uninstallKey, field.name, &value)) << field.name;
+        EXPECT_EQ(field.value, value) << field.name;
+    }
+    EXPECT_EQ(1u, readNumber(uninstallKey, "NoModify"));
+    EXPECT_EQ(1u, readNumber(uninstallKey, "NoRepair"));
+    WIN32_FILE_ATTRIBUTE_DATA programFile;
+    ASSERT_TRUE(GetFileAttributesExA(program.c_str(), GetFileExInfoStandard, &programFile));
+    EXPECT_GE(readNumber(uninstallKey, "EstimatedSize"), programFile.nFileSizeLow / 1024) << "kilobytes";
+    if (nativeBinaryType() == SCS_64BIT_BINARY) {
+        EXPECT_FALSE(keyExists(uninstallKey, KEY_WOW64_32KEY)) << "written under WOW6432Node";
+    }
+
+    // The setup's own version resource says the same as the program's.
+    for (const char* field : {"CompanyName", "LegalCopyright", "ProductName", "ProductVersion", "FileVersion"}) {
+        EXPECT_EQ(versionField(program, field), versionField(setup, field)) << field;
+    }
+    EXPECT_EQ(0u, versionField(setup, "FileDescription").find(SPOOLER_PRODUCT_NAME));
+}
+
+TEST_F(InstallerTest, ProgramStartedFromTheLogonEntryPrintsADeliveredSpoolFile)
+{
+    ASSERT_EQ(0, install());
+    std::string logon;
+    ASSERT_TRUE(readString(runKey, runValue, &logon));
+
+    ASSERT_TRUE(spooler.startCommand(logon));
+    ASSERT_NE(nullptr, spooler.waitUntilListening(startTimeoutMs));
+    EXPECT_EQ(0, lstrcmpiA(program.c_str(), imageOf(spooler.id()).c_str()));
+    SpoolDatabase job;
+    job.records = {textRecord("STARTED AT LOGON\n")};
+    ASSERT_TRUE(writeWholeFile(backup + "\\" + spoolFileName, buildSpoolFile(job)));
+    ASSERT_TRUE(waitForPrintedFiles(1, deliveryTimeoutMs));
+    std::string printed = printedText(printedFiles()[0]);
+    EXPECT_NE(std::string::npos, printed.find("STARTED AT LOGON")) << printed;
+}
+
+TEST_F(InstallerTest, UpgradeWhileTheSpoolerRunsEndsItThroughExitReplacesItsFilesAndStartsItAgain)
+{
+    // Installed first where the administrator chose; the upgrade must find it.
+    folder = "C:\\Fernquill Chosen Folder";
+    program = folder + "\\" SPOOLER_EXE_NAME;
+    ASSERT_EQ(0, install(" /D=" + folder));
+    ASSERT_TRUE(exists(program));
+    // What an older version would have left: its version in the entry, its
+    // own program file and licence text.
+    HKEY entry;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, uninstallKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &entry));
+    RegSetValueExA(entry, "DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>("1.0.0"), 6);
+    RegCloseKey(entry);
+    std::string licence = readFile(folder + "\\LICENSE.txt");
+    ASSERT_TRUE(writeWholeFile(folder + "\\LICENSE.txt", Bytes(licence.begin(), licence.end()) + Bytes{'O', 'L', 'D'}));
+    HANDLE file = CreateFileA(program.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    FILETIME old = {0, 0x01C0D000};  // 2001
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &old));
+    CloseHandle(file);
+
+    ASSERT_TRUE(spooler.start(program));
+    ASSERT_NE(nullptr, spooler.waitUntilListening(startTimeoutMs));
+    ASSERT_EQ(0, install());
+
+    DWORD exitCode = 255;
+    ASSERT_TRUE(spooler.waitForExit(spoolerExitTimeoutMs, &exitCode)) << "the running spooler was not ended";
+    EXPECT_EQ(0u, exitCode) << "ended otherwise than through File > Exit";
+    std::string version;
+    EXPECT_TRUE(readString(uninstallKey, "DisplayVersion", &version));
+    EXPECT_EQ(FERNQUILL_VERSION_TEXT, version);
+    EXPECT_EQ(licence, readFile(folder + "\\LICENSE.txt"));
+    WIN32_FILE_ATTRIBUTE_DATA programFile;
+    ASSERT_TRUE(GetFileAttributesExA(program.c_str(), GetFileExInfoStandard, &programFile));
+    EXPECT_NE(0, CompareFileTime(&old, &programFile.ftLastWriteTime)) << "the program was not replaced";
+    EXPECT_EQ(1, entriesNamed(SPOOLER_PRODUCT_NAME));
+    EXPECT_FALSE(exists(shellFolder(CSIDL_PROGRAM_FILES) + "\\" SPOOLER_PRODUCT_NAME)) << "installed a second time";
+
+    // The spooler it ended is running again, from the installed program.
+    HWND restarted = nullptr;
+    EXPECT_TRUE(waitFor([&] { return (restarted = FindWindowA("FQSpoolClass", nullptr)) != nullptr; }, startTimeoutMs));
+    if (restarted != nullptr) {
+        DWORD processId = 0;
+        GetWindowThreadProcessId(restarted, &processId);
+        EXPECT_EQ(0, lstrcmpiA(program.c_str(), imageOf(processId).c_str())) << imageOf(processId);
+        EXPECT_EQ(0, exitSpooler(restarted));
+    }
+}
+
+TEST_F(InstallerTest, UpgradeKeepsTheLogonStartTurnedOff)
+{
+    ASSERT_EQ(0, install());
+    HKEY run;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, runKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &run));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueA(run, runValue));
+    RegCloseKey(run);
+
+    ASSERT_EQ(0, install());
+
+    std::string logon;
+    EXPECT_FALSE(readString(runKey, runValue, &logon)) << logon;
+    EXPECT_TRUE(exists(program));
+}
+
+TEST_F(InstallerTest, UninstallWhileTheSpoolerRunsRemovesWhatSetupWroteAndNothingElse)
+{
+    ASSERT_EQ(0, install());
+    // HotSync's folders, with a spool file and a file beside it.
+    SpoolDatabase job;
+    job.records = {textRecord("NOT PRINTED: THERE BEFORE THE SPOOLER STARTED\n")};
+    Bytes spoolBytes = buildSpoolFile(job);
+    std::string spoolPath = backup + "\\" + spoolFileName;
+    ASSERT_TRUE(writeWholeFile(spoolPath, spoolBytes));
+    ASSERT_TRUE(writeWholeFile(backup + "\\Saved_Preferences.PRC", Bytes{'P', 'R', 'C'}));
+    ASSERT_TRUE(spooler.start(program));
+    ASSERT_NE(nullptr, spooler.waitUntilListening(startTimeoutMs));
+
+    ASSERT_TRUE(uninstallQuietly());
+
+    DWORD exitCode = 255;
+    ASSERT_TRUE(spooler.waitForExit(spoolerExitTimeoutMs, &exitCode)) << "the running spooler was not ended";
+    EXPECT_EQ(0u, exitCode);
+    for (const std::string& path : {program, folder + "\\uninstall.exe", folder + "\\LICENSE.txt", shortcut, folder}) {
+        EXPECT_FALSE(exists(path)) << path;
+    }
+    std::string logon;
+    EXPECT_FALSE(readString(runKey, runValue, &logon));
+    EXPECT_EQ(0, entriesNamed(SPOOLER_PRODUCT_NAME));
+
+    std::string spool = readFile(spoolPath);
+    EXPECT_EQ(std::string(spoolBytes.begin(), spoolBytes.end()), spool);
+    EXPECT_EQ("PRC", readFile(backup + "\\Saved_Preferences.PRC"));
+    HKEY core;
+    char registered[MAX_PATH] = "";
+    DWORD size = sizeof(registered) - 1;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\U.S. Robotics\\Pilot Desktop\\Core", 0,
+                                           KEY_QUERY_VALUE, &core));
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(core, "Path", nullptr, nullptr, reinterpret_cast<BYTE*>(registered), &size));
+    RegCloseKey(core);
+    EXPECT_EQ(palm, registered);
+}
+
+TEST_F(InstallerTest, UninstallKeepsTheFolderWhenSomethingElseIsInIt)
+{
+    ASSERT_EQ(0, install());
+    std::string notes = folder + "\\my notes.txt";
+    ASSERT_TRUE(writeWholeFile(notes, Bytes{'h', 'i'}));
+
+    ASSERT_TRUE(uninstallQuietly());
+
+    EXPECT_FALSE(exists(program));
+    EXPECT_EQ("hi", readFile(notes));
+    DeleteFileA(notes.c_str());
+    // The uninstaller's copy may still be leaving when the entry goes.
+    EXPECT_TRUE(waitFor([&] { return RemoveDirectoryA(folder.c_str()) != FALSE; }, startTimeoutMs))
+        << "something else was left in " << folder;
+}
+
+}  // namespace
