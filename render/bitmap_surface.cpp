@@ -16,8 +16,9 @@
 // font's cell is 16 pixels high at 96 (50 at 300, 100 at 600) and as wide as
 // the monospaced one. The monospaced height goes through the same
 // readable-text rule as a printer's Courier (render/readable_text.h); being
-// 11 1/4 points at any resolution, the font passes it unchanged. A glyph is spread over its cell by nearest neighbour:
-// cell pixel (column, row) shows glyph pixel (column * 9 / cellWidth,
+// 11 1/4 points at any resolution, the font passes it unchanged, and its
+// width stays the font's own. A glyph is spread over its cell by nearest
+// neighbour: cell pixel (column, row) shows glyph pixel (column * 9 / cellWidth,
 // row * 15 / cellHeight), which covers every glyph pixel and never reads
 // outside the glyph. Like GDI's default opaque background mode, a character's
 // cell turns white before its ink is drawn.
@@ -227,17 +228,9 @@ int standardMonospacedHeight(DrawSurface* surface)
     return scaleFromReference(monoFontCellHeight, surface->dpiY);
 }
 
-// A monospaced cell made taller by the readable-text rule is made wider in
-// proportion.
 int cellWidth(DrawSurface* surface)
 {
-    int width = scaleFromReference(monoFontCellWidth, surface->dpiX);
-    int standard = standardMonospacedHeight(surface);
-    if (surface->font != monospacedFont || surface->monospacedHeight == standard) {
-        return width;
-    }
-    int64_t scaled = static_cast<int64_t>(width) * surface->monospacedHeight / standard;
-    return scaled > INT_MAX ? INT_MAX : static_cast<int>(scaled);
+    return scaleFromReference(monoFontCellWidth, surface->dpiX);
 }
 
 int cellHeight(DrawSurface* surface)
