@@ -10,8 +10,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 g++ -O2 -DNDEBUG -std=c++17 -I"$root" "$root/bench/render_memory.cpp" "$root/tests/spool_builder.cpp" \
-    "$root/render/page_renderer.cpp" "$root/render/bitmap_surface.cpp" "$root/render/mono_font.cpp" \
-    "$root/spool/spool_stream.cpp" "$root/spool/spool_records.cpp" -o "$work/render_memory"
+    "$root/render/page_renderer.cpp" "$root/render/readable_text.cpp" "$root/render/bitmap_surface.cpp" \
+    "$root/render/mono_font.cpp" "$root/spool/spool_stream.cpp" "$root/spool/spool_records.cpp" -o "$work/render_memory"
 "$work/render_memory" write "$work/mixed500.PDB" pages 500
 "$work/render_memory" write "$work/mixed5000.PDB" pages 5000
 "$work/render_memory" write "$work/big4.PDB" big 4

@@ -14,8 +14,11 @@
 // pixel, like MulDiv() does for GDI's own font sizes. The monospaced cell is
 // 9 x 15 pixels at 96, so 28 x 47 at 300 and 56 x 94 at 600; the default
 // font's cell is 16 pixels high at 96 (50 at 300, 100 at 600) and as wide as
-// the monospaced one. A glyph is spread over its cell by nearest neighbour:
-// cell pixel (column, row) shows glyph pixel (column * 9 / cellWidth,
+// the monospaced one. The monospaced height goes through the same
+// readable-text rule as a printer's Courier (render/readable_text.h); being
+// 11 1/4 points at any resolution, the font passes it unchanged, and its
+// width stays the font's own. A glyph is spread over its cell by nearest
+// neighbour: cell pixel (column, row) shows glyph pixel (column * 9 / cellWidth,
 // row * 15 / cellHeight), which covers every glyph pixel and never reads
 // outside the glyph. Like GDI's default opaque background mode, a character's
 // cell turns white before its ink is drawn.
@@ -64,6 +67,7 @@
 #include <cstring>
 
 #include "render/mono_font.h"
+#include "render/readable_text.h"
 
 struct SurfaceBitmap {
     unsigned char* pixels;  // nullptr for an empty bitmap
@@ -77,6 +81,7 @@ enum SurfaceFontChoice { defaultFont, monospacedFont };
 
 struct SurfaceFont {
     SurfaceFontChoice replaced;  // what restoreFont() puts back
+    int replacedHeight;
 };
 
 struct DrawSurface {
@@ -87,6 +92,7 @@ struct DrawSurface {
     int offsetX;
     int offsetY;
     SurfaceFontChoice font;
+    int monospacedHeight;   // the monospaced cell's height while it is selected
 };
 
 namespace {
@@ -216,6 +222,12 @@ int scaleFromReference(int pixels, int dpi)
     return scaled > INT_MAX ? INT_MAX : static_cast<int>(scaled);
 }
 
+// The monospaced cell at the font's own size, before the readable-text rule.
+int standardMonospacedHeight(DrawSurface* surface)
+{
+    return scaleFromReference(monoFontCellHeight, surface->dpiY);
+}
+
 int cellWidth(DrawSurface* surface)
 {
     return scaleFromReference(monoFontCellWidth, surface->dpiX);
@@ -224,9 +236,20 @@ int cellWidth(DrawSurface* surface)
 int cellHeight(DrawSurface* surface)
 {
     if (surface->font == monospacedFont) {
-        return scaleFromReference(monoFontCellHeight, surface->dpiY);
+        return surface->monospacedHeight;
     }
     return scaleFromReference(defaultTextHeight, surface->dpiY);
+}
+
+// The monospaced font's height by the rule the printed page follows
+// (render/readable_text.h): the glyphs have no internal leading, so the
+// character height is the cell. Scaled from 15 pixels at 96 per inch the font
+// is 11 1/4 points at every resolution, which the rule keeps.
+int readableMonospacedHeight(DrawSurface* surface, int lineAdvance)
+{
+    int standard = standardMonospacedHeight(surface);
+    int readable = readableCharacterHeight(standard, surface->dpiY);
+    return cellWithinLineAdvance(readable, standard, lineAdvance);
 }
 
 // One character: its cell turns white, then the glyph's ink turns black.
@@ -621,6 +644,8 @@ SurfaceFont* selectMonospacedFont(DrawSurface* surface)
         return nullptr;
     }
     font->replaced = surface->font;
+    font->replacedHeight = surface->monospacedHeight;
+    surface->monospacedHeight = readableMonospacedHeight(surface, cellHeight(surface));
     surface->font = monospacedFont;
     return font;
 }
@@ -631,6 +656,7 @@ void restoreFont(DrawSurface* surface, SurfaceFont* font)
         return;
     }
     surface->font = font->replaced;
+    surface->monospacedHeight = font->replacedHeight;
     std::free(font);
 }
 

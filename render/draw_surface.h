@@ -36,8 +36,10 @@ void fillWhite(DrawSurface* surface, int x, int y, int width, int height);
 int currentTextHeight(DrawSurface* surface);
 
 // Selects the monospaced font ("Courier" on Windows) at the device's default
-// size and weight. Returns nullptr if no font could be made; restoreFont()
-// puts the previous font back and releases this one.
+// size and weight; where that size is too small to read on paper, at 12
+// points instead, but no taller than the font selected before it (the page's
+// line advance): see readable_text.h. Returns nullptr if no font could be
+// made; restoreFont() puts the previous font back and releases this one.
 SurfaceFont* selectMonospacedFont(DrawSurface* surface);
 void restoreFont(DrawSurface* surface, SurfaceFont* font);
 

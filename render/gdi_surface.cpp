@@ -19,7 +19,8 @@
 // created with height 0 goes out with the font matrix [0 0 0 0 0 0] and the
 // printer's interpreter gives up at the first character (ghostscript:
 // undefinedresult in glyphshow), so the page prints blank. See
-// selectMonospacedFont() for how the default-sized font avoids that.
+// chooseCourier() for how the default-sized font avoids that, and for how
+// text stays monospaced and readable on paper.
 //
 // A damaged image header can describe a bitmap of 65535 x 65535 pixels (half
 // a gigabyte) of which the file holds a few bytes. The rows the data never
@@ -33,6 +34,8 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+
+#include "render/readable_text.h"
 
 struct DrawSurface {
     HDC dc;
@@ -191,49 +194,90 @@ int currentTextHeight(DrawSurface* surface)
 }
 
 // Height 0 leaves the size to the device; a positive height asks for that
-// cell height.
-static HFONT createCourier(int height)
+// cell height, a negative one for that character height.
+static HFONT createCourier(int height, BYTE pitchAndFamily)
 {
-    return CreateFontA(height, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Courier");
+    return CreateFontA(height, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, pitchAndFamily, "Courier");
 }
 
-// The cell height GDI picks for "Courier" at the device's default size, or 0
-// if it can't be measured. The measuring font is gone again on return and
-// the surface has its previous font back.
-static int defaultCourierCellHeight(HDC dc)
+// The metrics of "Courier" made with that height and pitch, selected into
+// the context; false if it can't be had. The font is gone again on return
+// and the context has its previous font back.
+static bool measureCourier(HDC dc, int height, BYTE pitchAndFamily, TEXTMETRICA* metrics)
 {
-    HFONT probe = createCourier(0);
+    HFONT probe = createCourier(height, pitchAndFamily);
     if (!probe) {
-        return 0;
+        return false;
     }
-    int height = 0;
+    bool measured = false;
     HGDIOBJ previous = SelectObject(dc, probe);
     if (previous) {
-        TEXTMETRICA metrics;
-        if (GetTextMetricsA(dc, &metrics)) {
-            height = metrics.tmHeight;
-        }
+        measured = GetTextMetricsA(dc, metrics) != FALSE;
         SelectObject(dc, previous);
     }
     DeleteObject(probe);
-    return height;
+    return measured;
 }
 
+// TMPF_FIXED_PITCH is named for the opposite of what it means: the bit is
+// set for a font of variable pitch.
+static bool isVariablePitch(const TEXTMETRICA& metrics)
+{
+    return (metrics.tmPitchAndFamily & TMPF_FIXED_PITCH) != 0;
+}
+
+// How "Courier" is asked for: the height and pitch CreateFontA() is given.
+struct CourierRequest {
+    int height;
+    BYTE pitchAndFamily;
+};
+
 // The font wanted is Courier at the device's default size, which is what
-// height 0 asks for. But Wine's PostScript driver prints a height-0 font at
-// size zero (see the top of this file). So the default size is measured
-// first, and the font is made again at that cell height: GDI matches a
-// positive height against the cell height, so Windows picks the same font at
-// the same size, and Wine's driver now has a real size to print at. If the
-// measure fails, height 0 is still the best request there is.
+// height 0 asks for, with three mends:
+// - Wine's PostScript driver prints a height-0 font at size zero (see the top
+//   of this file). So the default size is measured first, and the font is
+//   made again at that cell height: GDI matches a positive height against
+//   the cell height, so Windows picks the same font at the same size, and
+//   Wine's driver has a real size to print at.
+// - Where no font is called "Courier" (Wine without our font replacement, or
+//   a printer on Windows 10 or 11, which has Courier only as a screen font),
+//   the mapper may give a proportional face and the hand-held's columns no
+//   longer line up; then a fixed-pitch modern face is asked for instead, at
+//   the same height.
+// - A default too small to read on paper is made at 12 points, within the
+//   line advance (render/readable_text.h). lineAdvance is the cell of the
+//   font selected before this one, the page's own.
+// If the default can't be measured, height 0 is still the best request there
+// is.
+static CourierRequest chooseCourier(HDC dc, int lineAdvance)
+{
+    CourierRequest request = {0, DEFAULT_PITCH | FF_DONTCARE};
+    TEXTMETRICA standard;
+    if (!measureCourier(dc, 0, request.pitchAndFamily, &standard) || standard.tmHeight <= 0) {
+        return request;
+    }
+    request.height = standard.tmHeight;
+    if (isVariablePitch(standard)) {
+        request.pitchAndFamily = FIXED_PITCH | FF_MODERN;
+    }
+    int characterHeight = standard.tmHeight - standard.tmInternalLeading;
+    int readable = readableCharacterHeight(characterHeight, GetDeviceCaps(dc, LOGPIXELSY));
+    TEXTMETRICA larger;
+    if (readable != characterHeight && measureCourier(dc, -readable, request.pitchAndFamily, &larger)) {
+        int cell = cellWithinLineAdvance(larger.tmHeight, standard.tmHeight, lineAdvance);
+        request.height = cell == larger.tmHeight ? -readable : cell;
+    }
+    return request;
+}
+
 SurfaceFont* selectMonospacedFont(DrawSurface* surface)
 {
     SurfaceFont* selected = new (std::nothrow) SurfaceFont();
     if (!selected) {
         return nullptr;
     }
-    int cellHeight = defaultCourierCellHeight(surface->dc);
-    selected->font = createCourier(cellHeight > 0 ? cellHeight : 0);
+    CourierRequest request = chooseCourier(surface->dc, currentTextHeight(surface));
+    selected->font = createCourier(request.height, request.pitchAndFamily);
     if (!selected->font) {
         delete selected;
         return nullptr;

@@ -75,7 +75,10 @@ stopXvfb() {
 # Gives the Wine prefix $1 a default printer, "Fernquill Test PDF", that
 # writes each print document to a PDF file of its own, by running the setup
 # program $2 (tests/setup_test_printer.cpp, built for Windows) in it. A third
-# argument "letter" gives it Letter paper instead of A4.
+# argument "letter" gives it Letter paper instead of A4. A third argument
+# "<N>dpi" (600dpi) instead adds a second printer beside the default one,
+# "Fernquill Test PDF <N> dpi", printing at that resolution (the default one
+# prints at 300); the default printer stays as it is.
 #
 # The printer runs ps2pdf under /bin/sh in the environment of the process
 # that prints, so PRINT_OUT_DIR must be set there (not here) to an existing
@@ -91,8 +94,9 @@ installTestPrinter() {
     case "${3:-}" in
         "") ;;
         letter) options=(--letter) ;;
+        [1-9]*dpi) options=(--dpi "${3%dpi}" --keep-default --name "Fernquill Test PDF ${3%dpi} dpi") ;;
         *)
-            echo "installTestPrinter: unknown paper '$3' (only 'letter')" >&2
+            echo "installTestPrinter: unknown option '$3' (only 'letter' or '<N>dpi')" >&2
             return 1
             ;;
     esac

@@ -3,6 +3,7 @@
 // Wine), unscaled copies, image bitmaps and sizes that can't be had.
 #include "render/bitmap_surface.h"
 #include "render/mono_font.h"
+#include "render/readable_text.h"
 
 #include <gtest/gtest.h>
 
@@ -281,6 +282,22 @@ TEST_P(TextHeights, MonospacedCellIsPaintedWhiteAtItsScaledSize)
             ASSERT_EQ(isBlackPixel(surface, x, y), !inCell) << "pixel " << x << "," << y;
         }
     }
+}
+
+// Printed text must be readable: the monospaced characters (the glyphs have
+// no internal leading, so the whole cell) are at least 9 points at every
+// resolution, and never taller than the line advance of the page's own font.
+TEST_P(TextHeights, MonospacedTextIsReadableWithinTheLineAdvance)
+{
+    const TextHeightCase& expected = GetParam();
+    DrawSurface* surface = page(40, 40, expected.dpi, expected.dpi);
+    int lineAdvance = currentTextHeight(surface);
+    SurfaceFont* font = selectMonospacedFont(surface);
+    ASSERT_NE(font, nullptr);
+    int characterHeight = currentTextHeight(surface);
+    restoreFont(surface, font);
+    EXPECT_GE(characterHeight * 72, smallestReadablePoints * expected.dpi) << characterHeight << " pixels";
+    EXPECT_LE(characterHeight, lineAdvance);
 }
 
 INSTANTIATE_TEST_SUITE_P(Resolutions, TextHeights,

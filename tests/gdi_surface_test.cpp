@@ -1,6 +1,7 @@
 // The GDI drawing surface on real memory device contexts: fills and pixels,
 // image bitmaps against the pixel-by-pixel way of making them, stretching,
-// the monospaced font and the print calls where there is no printer.
+// the monospaced font, on memory surfaces and on the test printers, and the
+// print calls where there is no printer.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "render/gdi_surface.h"
+#include "tests/win_test_support.h"
 
 namespace {
 
@@ -423,6 +425,38 @@ TEST(MonospacedFont, TextIsBlackInsideItsCell)
         }
     }
     EXPECT_GT(black, 0);
+}
+
+// On the test printers (300 and 600 dpi) Wine's default "Courier" is the
+// screen's 16 pixels, under 4 points on paper. What the program prints with
+// has characters of at least 9 points, a cell within the line advance of the
+// printer's own font, and a fixed pitch; the printer's font is back after.
+// Nothing is printed: no document is started.
+TEST(MonospacedFont, ReadableOnThePrinters)
+{
+    const struct {
+        const char* printer;
+        int dpi;
+    } printers[] = {{"Fernquill Test PDF", 300}, {highResolutionPrinter, 600}};
+    for (const auto& device : printers) {
+        DrawSurface* printer = createPrinterSurface(device.printer);
+        ASSERT_NE(printer, nullptr) << device.printer;
+        HDC dc = surfaceDeviceContext(printer);
+        EXPECT_EQ(GetDeviceCaps(dc, LOGPIXELSY), device.dpi) << device.printer;
+        int lineAdvance = currentTextHeight(printer);
+
+        SurfaceFont* font = selectMonospacedFont(printer);
+        ASSERT_NE(font, nullptr) << device.printer;
+        Metrics courier = currentMetrics(dc);
+        restoreFont(printer, font);
+
+        int characterHeight = courier.text.tmHeight - courier.text.tmInternalLeading;
+        EXPECT_GE(characterHeight * 72, 9 * device.dpi) << device.printer << ": " << characterHeight << " pixels";
+        EXPECT_LE(courier.text.tmHeight, lineAdvance) << device.printer;
+        EXPECT_EQ(courier.text.tmPitchAndFamily & TMPF_FIXED_PITCH, 0) << device.printer << ": " << courier.face;
+        EXPECT_EQ(currentTextHeight(printer), lineAdvance) << device.printer;
+        destroyPrinterSurface(printer);
+    }
 }
 
 // ---- Printing without a printer --------------------------------------------

@@ -69,6 +69,54 @@ private:
     bool saved_ = false;
 };
 
+// Makes another printer the default for as long as it lives.
+class DefaultPrinterForAWhile {
+public:
+    explicit DefaultPrinterForAWhile(const char* printer)
+    {
+        DWORD size = sizeof(previous_);
+        saved_ = GetDefaultPrinterA(previous_, &size) != FALSE;
+        switched_ = SetDefaultPrinterA(printer) != FALSE;
+    }
+    ~DefaultPrinterForAWhile()
+    {
+        if (saved_) {
+            SetDefaultPrinterA(previous_);
+        }
+    }
+    bool switched() const { return switched_; }
+
+private:
+    char previous_[256] = "";
+    bool saved_ = false;
+    bool switched_ = false;
+};
+
+// The line advance of a printer: the cell of its own font, in points.
+double lineAdvancePoints(const char* printer)
+{
+    DrawSurface* surface = createPrinterSurface(printer);
+    if (surface == nullptr) {
+        return 0;
+    }
+    int dpiX = 0;
+    int dpiY = 0;
+    surfaceDpi(surface, &dpiX, &dpiY);
+    double points = dpiY > 0 ? currentTextHeight(surface) * 72.0 / dpiY : 0;
+    destroyPrinterSurface(surface);
+    return points;
+}
+
+const PrintedWord* findWord(const std::vector<PrintedWord>& words, const std::string& text)
+{
+    for (const PrintedWord& word : words) {
+        if (word.text == text) {
+            return &word;
+        }
+    }
+    return nullptr;
+}
+
 // Three pages: text over a one-inch black square an inch from the paper's
 // left edge; text alone; and a compressed image whose data runs through the
 // two records after it, chained to a last line of text.
@@ -283,6 +331,52 @@ TEST_F(PrintJobTest, DefaultPrinterIsFoundWhateverItsNameLength)
     surfaceDpi(printer, &dpiX, &dpiY);
     EXPECT_EQ(300, dpiX);
     destroyPrinterSurface(printer);
+}
+
+}  // namespace
+
+namespace {
+
+// On paper the text of a page is at least 9 points high at 300 and at 600
+// dpi, though Wine's printers give "Courier" the screen's 16 pixels by
+// default; its lines are still the printer's line advance apart, and its
+// columns line up. pdftotext gives every word the height of its font's glyph
+// box in the document, from the highest ascender to the lowest descender
+// among the characters printed, so the text has both, as any page does.
+TEST_F(PrintJobTest, PrintedTextIsReadableAtEveryResolution)
+{
+    const struct {
+        const char* printer;
+        int dpi;
+    } printers[] = {{"Fernquill Test PDF", 300}, {highResolutionPrinter, 600}};
+    SpoolDatabase database;
+    database.records = {textRecord("MEMO to Jay\nsecond page\niiii WWWW\n")};
+    TempFile spool(buildSpoolFile(database));
+
+    for (const auto& device : printers) {
+        DefaultPrinterForAWhile printer(device.printer);
+        ASSERT_TRUE(printer.switched()) << device.printer;
+        clearPrintedFiles();
+        ASSERT_EQ(0, runPrintJob(spool.path().c_str(), window));
+        ASSERT_TRUE(waitForPrintedFiles(1, printTimeoutMs)) << device.printer;
+        std::vector<PrintedWord> words = printedWords(printedFiles()[0]);
+
+        ASSERT_EQ(7u, words.size()) << device.printer;
+        for (const PrintedWord& word : words) {
+            EXPECT_GE(word.height(), 9.0) << device.printer << ": \"" << word.text << "\"";
+        }
+        std::printf("[ measured ] %d dpi: words %.2f pt high, \"MEMO\" %.2f pt wide, lines %.2f pt apart\n",
+                    device.dpi, words[0].height(), words[0].width(), words[3].yMin - words[0].yMin);
+
+        const PrintedWord* first = findWord(words, "MEMO");
+        const PrintedWord* second = findWord(words, "second");
+        ASSERT_TRUE(first != nullptr && second != nullptr) << device.printer;
+        EXPECT_NEAR(second->yMin - first->yMin, lineAdvancePoints(device.printer), 0.2) << device.printer;
+        const PrintedWord* narrow = findWord(words, "iiii");
+        const PrintedWord* wide = findWord(words, "WWWW");
+        ASSERT_TRUE(narrow != nullptr && wide != nullptr) << device.printer;
+        EXPECT_NEAR(narrow->width(), wide->width(), wide->width() * 0.05) << device.printer;
+    }
 }
 
 }  // namespace

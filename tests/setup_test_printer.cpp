@@ -33,15 +33,24 @@
 // - Wine's EnumPrinters with PRINTER_ENUM_DEFAULT alone always succeeds with
 //   no printer (it behaves like Windows NT, where the flag was for 9x only),
 //   so the default printer is checked with GetDefaultPrinterA instead.
+// - The resolution is 300 dpi, the PostScript driver's own default, unless
+//   --dpi names another that the PPD offers (150, 300, 600, 1200, 2400). The
+//   driver takes it from the printer's per-user settings (SetPrinter level
+//   9), which it reads, like the paper, when it first loads the printer in a
+//   process: only processes started from now on print at that resolution.
+// - --keep-default adds the printer beside the default one, for tests that
+//   print on it by name or make it the default for a while.
 //
-// Usage: setup_test_printer [--letter] [--name NAME]
+// Usage: setup_test_printer [--letter] [--dpi N] [--keep-default] [--name NAME]
 //        setup_test_printer --none [--name NAME]
 // Prints what it did; exits 0 on success, 1 on failure, 2 on bad usage.
 #include <windows.h>
 #include <winspool.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -58,6 +67,8 @@ const char pipeCommand[] =
 struct SetupOptions {
     const char* printerName;
     bool letterPaper;
+    int dpi;            // 0: the driver's default
+    bool keepDefault;   // leave the default printer as it is
     bool noPrinter;
 };
 
@@ -70,10 +81,19 @@ int parseOptions(int argc, char** argv, SetupOptions* options)
 {
     options->printerName = defaultPrinterName;
     options->letterPaper = false;
+    options->dpi = 0;
+    options->keepDefault = false;
     options->noPrinter = false;
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "--letter") == 0) {
             options->letterPaper = true;
+        } else if (std::strcmp(argv[i], "--dpi") == 0 && i + 1 < argc) {
+            options->dpi = std::atoi(argv[++i]);
+            if (options->dpi <= 0) {
+                return -1;
+            }
+        } else if (std::strcmp(argv[i], "--keep-default") == 0) {
+            options->keepDefault = true;
         } else if (std::strcmp(argv[i], "--none") == 0) {
             options->noPrinter = true;
         } else if (std::strcmp(argv[i], "--name") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
@@ -82,7 +102,7 @@ int parseOptions(int argc, char** argv, SetupOptions* options)
             return -1;
         }
     }
-    if (options->noPrinter && options->letterPaper) {
+    if (options->noPrinter && (options->letterPaper || options->dpi != 0 || options->keepDefault)) {
         return -1;
     }
     return 0;
@@ -208,6 +228,35 @@ int deleteUserValue(const char* keyName, const char* valueName)
     return 0;
 }
 
+// Stores the printer's settings, as the driver gives them, with another
+// resolution as its per-user settings, where the PostScript driver reads
+// them from.
+int setResolution(HANDLE printer, const char* name, int dpi)
+{
+    char* deviceName = const_cast<char*>(name);
+    LONG size = DocumentPropertiesA(nullptr, printer, deviceName, nullptr, nullptr, 0);
+    if (size <= 0) {
+        reportFailure("DocumentPropertiesA(size)", GetLastError());
+        return -1;
+    }
+    std::vector<char> buffer(static_cast<size_t>(size));
+    DEVMODEA* settings = reinterpret_cast<DEVMODEA*>(buffer.data());
+    if (DocumentPropertiesA(nullptr, printer, deviceName, settings, nullptr, DM_OUT_BUFFER) != IDOK) {
+        reportFailure("DocumentPropertiesA(settings)", GetLastError());
+        return -1;
+    }
+    settings->dmFields |= DM_PRINTQUALITY | DM_YRESOLUTION;
+    settings->dmPrintQuality = static_cast<short>(dpi);
+    settings->dmYResolution = static_cast<short>(dpi);
+    PRINTER_INFO_9A perUser = {settings};
+    if (!SetPrinterA(printer, 9, reinterpret_cast<BYTE*>(&perUser), 0)) {
+        reportFailure("SetPrinterA(level 9)", GetLastError());
+        return -1;
+    }
+    std::printf("Resolution: %d dpi, for processes started from now on\n", dpi);
+    return 0;
+}
+
 int addPdfPrinter(const SetupOptions& options)
 {
     PRINTER_INFO_2A info = {};
@@ -237,6 +286,9 @@ int addPdfPrinter(const SetupOptions& options)
             // process, so only processes started from now on see Letter.
             std::printf("Paper: Letter, for processes started from now on\n");
         }
+    }
+    if (status == 0 && options.dpi != 0) {
+        status = setResolution(printer, options.printerName, options.dpi);
     }
     ClosePrinter(printer);
     return status;
@@ -311,11 +363,16 @@ int installPdfPrinter(const SetupOptions& options)
         return -1;
     }
     // A fresh printer: a rerun must not keep the paper of the last one.
-    if (deletePrinterIfPresent(options.printerName) != 0 || setSpoolerPipe() != 0 || addPdfPrinter(options) != 0 ||
-        makeDefault(options.printerName) != 0) {
+    if (deletePrinterIfPresent(options.printerName) != 0 || setSpoolerPipe() != 0 || addPdfPrinter(options) != 0) {
         return -1;
     }
-    return reportDefaultPrinter(options.printerName, !options.letterPaper);
+    if (options.keepDefault) {
+        return 0;
+    }
+    if (makeDefault(options.printerName) != 0) {
+        return -1;
+    }
+    return reportDefaultPrinter(options.printerName, !options.letterPaper && options.dpi == 0);
 }
 
 int removeDefaultPrinter(const SetupOptions& options)
@@ -340,7 +397,7 @@ int main(int argc, char** argv)
     SetupOptions options;
     if (parseOptions(argc, argv, &options) != 0) {
         std::fprintf(stderr,
-                     "usage: setup_test_printer [--letter] [--name NAME]\n"
+                     "usage: setup_test_printer [--letter] [--dpi N] [--keep-default] [--name NAME]\n"
                      "       setup_test_printer --none [--name NAME]\n");
         return 2;
     }

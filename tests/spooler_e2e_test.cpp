@@ -586,6 +586,68 @@ TEST_F(SpoolerProgramTest, DamagedDeliveriesArePrintedAsFarAsTheyGoAndTheProgram
     EXPECT_EQ(0u, exitCode);
 }
 
+// Takes Wine's replacement of "Courier" by Liberation Mono (scripts/lib.sh
+// makeWinePrefix) out of the prefix for as long as it lives, and puts it
+// back after. Processes started meanwhile map "Courier" as Wine does in a
+// user's own prefix, to the proportional Liberation Sans. The tests of this
+// file run one at a time, so no other test starts a process meanwhile.
+class WithoutCourierReplacement {
+public:
+    WithoutCourierReplacement()
+    {
+        DWORD size = sizeof(replacement_);
+        saved_ = RegGetValueA(HKEY_CURRENT_USER, key, "Courier", RRF_RT_REG_SZ, nullptr, replacement_, &size) ==
+                 ERROR_SUCCESS;
+        removed_ = saved_ && RegDeleteKeyValueA(HKEY_CURRENT_USER, key, "Courier") == ERROR_SUCCESS;
+    }
+    ~WithoutCourierReplacement()
+    {
+        if (removed_) {
+            RegSetKeyValueA(HKEY_CURRENT_USER, key, "Courier", REG_SZ, replacement_,
+                            static_cast<DWORD>(strlen(replacement_) + 1));
+        }
+    }
+    bool removed() const { return removed_; }
+
+private:
+    static constexpr const char* key = "Software\\Wine\\Fonts\\Replacements";
+    char replacement_[256] = "";
+    bool saved_ = false;
+    bool removed_ = false;
+};
+
+// Where no font is called "Courier", the program still prints its text in a
+// fixed pitch: words of as many characters are as wide, narrow letters or
+// wide. In Liberation Sans "iiii" is a quarter the width of "WWWW".
+TEST_F(SpoolerProgramTest, WithoutACourierFontTextIsStillPrintedMonospaced)
+{
+    WithoutCourierReplacement plainWine;
+    ASSERT_TRUE(plainWine.removed()) << "the prefix has no Courier replacement to take out";
+    addUser("Dora");
+    setInstallFolder(root);
+    ASSERT_TRUE(spooler.start(SPOOLER_PATH));
+    DialogWatcher boxes(IDOK, 0, spooler.id());
+    HWND window = spooler.waitUntilListening(startTimeoutMs);
+    ASSERT_NE(nullptr, window);
+
+    SpoolDatabase job;
+    job.records = {textRecord("iiii WWWW\nllll MMMM\n")};
+    ASSERT_TRUE(writeWholeFile(root + "\\Dora\\backup\\" + spoolFileName, buildSpoolFile(job)));
+    ASSERT_TRUE(waitForPrintedFiles(1, deliveryTimeoutMs));
+    std::vector<PrintedWord> words = printedWords(printedFiles()[0]);
+    ASSERT_EQ(4u, words.size());
+    for (size_t i = 0; i < words.size(); i += 2) {
+        EXPECT_NEAR(words[i].width(), words[i + 1].width(), words[i + 1].width() * 0.05)
+            << "\"" << words[i].text << "\" and \"" << words[i + 1].text << "\"";
+    }
+
+    EXPECT_TRUE(boxes.seen().empty());
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, IDM_EXIT, 0));
+    DWORD exitCode = 255;
+    ASSERT_TRUE(spooler.waitForExit(spoolerExitTimeoutMs, &exitCode));
+    EXPECT_EQ(0u, exitCode);
+}
+
 TEST_F(SpoolerProgramTest, WithoutAnInstallFolderInTheRegistryItSaysSoAndEnds)
 {
     ASSERT_TRUE(spooler.start(SPOOLER_PATH));

@@ -306,3 +306,49 @@ PrintedPage printedPage(const std::string& pdf, int dpi)
     page.rows.assign(contents.begin() + start, contents.begin() + start + size);
     return page;
 }
+
+const char highResolutionPrinter[] = "Fernquill Test PDF 600 dpi";
+
+namespace {
+
+// The value of attribute `name` in an XML start tag, as a number; a missing
+// attribute reads as -1.
+double attributeValue(const std::string& tag, const char* name)
+{
+    std::string key = std::string(" ") + name + "=\"";
+    size_t at = tag.find(key);
+    if (at == std::string::npos) {
+        return -1;
+    }
+    return std::atof(tag.c_str() + at + key.size());
+}
+
+}  // namespace
+
+// pdftotext -bbox writes XHTML with one element per word:
+// <word xMin="56.7" yMin="49.2" xMax="89.1" yMax="58.9">MEMO</word>
+std::vector<PrintedWord> printedWords(const std::string& pdf)
+{
+    std::vector<PrintedWord> words;
+    std::string html = pdf + ".html";
+    if (!runUnixCommand("pdftotext -bbox '" + pdf + "' '" + html + ".part' && mv '" + html + ".part' '" + html + "'",
+                        html, 30000)) {
+        return words;
+    }
+    std::string contents = readWholeFile(html);
+    DeleteFileA(windowsPathOf(html).c_str());
+    size_t at = 0;
+    while ((at = contents.find("<word ", at)) != std::string::npos) {
+        size_t tagEnd = contents.find('>', at);
+        size_t close = contents.find("</word>", at);
+        if (tagEnd == std::string::npos || close == std::string::npos || close < tagEnd) {
+            break;
+        }
+        std::string tag = contents.substr(at, tagEnd - at);
+        PrintedWord word = {contents.substr(tagEnd + 1, close - tagEnd - 1), attributeValue(tag, "xMin"),
+                            attributeValue(tag, "yMin"), attributeValue(tag, "xMax"), attributeValue(tag, "yMax")};
+        words.push_back(word);
+        at = close;
+    }
+    return words;
+}

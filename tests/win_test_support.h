@@ -101,4 +101,24 @@ std::string printedText(const std::string& pdf);
 // width 0 if it can't be read.
 PrintedPage printedPage(const std::string& pdf, int dpi);
 
+// The test printer beside the default one that prints at 600 dpi
+// (scripts/lib.sh installTestPrinter with "600dpi"); the default prints at 300.
+extern const char highResolutionPrinter[];
+
+// A word of a printed PDF as pdftotext -bbox places it: its box in points
+// from the top left of the paper.
+struct PrintedWord {
+    std::string text;
+    double xMin;
+    double yMin;
+    double xMax;
+    double yMax;
+
+    double width() const { return xMax - xMin; }
+    double height() const { return yMax - yMin; }
+};
+
+// The words of a printed PDF, in reading order; empty if it can't be read.
+std::vector<PrintedWord> printedWords(const std::string& pdf);
+
 #endif
