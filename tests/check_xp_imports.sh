@@ -6,6 +6,7 @@
 #
 #   check_xp_imports.sh OBJDUMP PROGRAM.exe EXPORTS.txt
 set -uo pipefail
+export LC_ALL=C  # sort and comm must agree on the order
 objdump="$1"
 program="$2"
 exports="$3"
@@ -28,15 +29,17 @@ fi
 allowed=$(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "$exports" | awk '{ print tolower($1), $2 }' | sort -u)
 
 status=0
-while read -r dll function; do
-    if [ "$function" = "<ordinal>" ]; then
+if grep -q ' <ordinal>$' <<<"$imports"; then
+    grep ' <ordinal>$' <<<"$imports" | while read -r dll _; do
         echo "$program imports from $dll by ordinal, which can't be checked" >&2
-        status=1
-    elif ! grep -qxF "$dll $function" <<<"$allowed"; then
-        echo "$dll $function: not in the list of Windows XP exports" >&2
-        status=1
-    fi
-done <<<"$imports"
+    done
+    status=1
+fi
+missing=$(grep -v ' <ordinal>$' <<<"$imports" | sort -u | comm -23 - <(printf '%s\n' "$allowed"))
+if [ -n "$missing" ]; then
+    sed 's/$/: not in the list of Windows XP exports/' <<<"$missing" >&2
+    status=1
+fi
 
 # The loader of XP refuses a program whose subsystem version is above 5.01;
 # the OS version is checked the same way, as the XP target sets it too.
