@@ -14,6 +14,10 @@ ensurePackages() {
     echo "Installing: ${missing[*]}"
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    # wine32:i386 and the like need the i386 architecture.
+    if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $sudo dpkg --add-architecture i386
+    fi
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
@@ -27,6 +31,9 @@ buildPackages=(
     # The print tests read back what was printed: Ghostscript turns each
     # print document into a PDF, and Poppler's tools read the PDF.
     ghostscript poppler-utils
+    # The 32-bit program: the win32 thread model builds it (for Windows XP),
+    # the posix one its tests; Wine runs both in a 64-bit prefix.
+    g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix wine32:i386
 )
 
 export WINEDEBUG=-all

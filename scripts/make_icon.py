@@ -2,17 +2,22 @@
 """Generates app/spooler.ico, the spooler's window icon: a printer in front of
 a Palm hand-held, with a sheet going into the printer.
 
-Each size is drawn on its own pixel grid from a few rectangles, because at
-16 and 32 pixels shapes scaled from one drawing blur into each other; each
-layout below was placed by hand and checked in the preview.
+Each size is drawn on its own pixel grid, because shapes scaled from one
+drawing blur into each other. The 16, 32 and 48 pixel images are a few
+rectangles each, placed by hand and checked in the preview. The 256 pixel
+image (Explorer's large views, the setup program) is drawn with rounded
+shapes at four times its size and averaged down, so its edges are smooth.
 
-The .ico holds one 32-bit image per size: a BITMAPINFOHEADER, the colour
-rows (blue, green, red, alpha) from the bottom row up, then the 1-bit AND
-mask, also bottom-up with rows padded to 4 bytes. Windows XP and later
-use the alpha channel; the mask is still required by the format and is what
-older readers use, so it marks every fully transparent pixel. The header's
-height counts both the colour rows and the mask rows, so it is twice the
-image's.
+The .ico holds one 32-bit image per size. Up to 48 pixels: a
+BITMAPINFOHEADER, the colour rows (blue, green, red, alpha) from the bottom
+row up, then the 1-bit AND mask, also bottom-up with rows padded to 4 bytes.
+Windows XP and later use the alpha channel; the mask is still required by
+the format and is what older readers use, so it marks every fully
+transparent pixel. The header's height counts both the colour rows and the
+mask rows, so it is twice the image's. The 256 pixel image is a PNG file
+instead, as Windows Vista and later expect at that size (a bitmap there
+would take 256 KB); its directory entry gives 0 for the width and height,
+which stands for 256. Windows XP skips it and uses the 48 pixel image.
 
 The output depends on nothing but this file, so running it again gives the
 same bytes.
@@ -131,6 +136,106 @@ def drawIcon16():
     return image
 
 
+def drawIcon48():
+    image = blankImage(48)
+
+    outlinedBox(image, 2, 1, 20, 42, OUTLINE, PALM_BODY, rounded=True)
+    hline(image, 3, 19, 2, PALM_LIGHT)
+    fillBox(image, 3, 2, 3, 41, PALM_LIGHT)
+    outlinedBox(image, 5, 5, 17, 21, OUTLINE, LCD, rounded=False)
+    for y, right in ((8, 14), (10, 12), (12, 14), (14, 13), (16, 10), (18, 12)):
+        hline(image, 8, right, y, LCD_INK)
+    fillBox(image, 5, 26, 7, 28, PALM_BUTTON)
+    fillBox(image, 5, 32, 7, 34, PALM_BUTTON)
+
+    outlinedBox(image, 23, 3, 41, 26, PAPER_EDGE, PAPER, rounded=False)
+    for y, right in ((6, 38), (9, 35), (12, 38), (15, 37), (18, 33), (21, 36)):
+        hline(image, 26, right, y, PAPER_INK)
+
+    outlinedBox(image, 9, 23, 46, 45, OUTLINE, PRINTER, rounded=True)
+    hline(image, 10, 45, 24, PRINTER_LIGHT)
+    fillBox(image, 10, 40, 45, 44, PRINTER_SHADE)
+    fillBox(image, 14, 30, 36, 32, SLOT)
+    fillBox(image, 39, 30, 41, 32, LED)
+    hline(image, 14, 36, 35, PRINTER_SHADE)
+    return image
+
+
+# The 256 pixel image is drawn on a canvas SUPERSAMPLE times as large, in
+# the image's own pixel units, then averaged down.
+SUPERSAMPLE = 4
+
+
+def roundedBox(canvas, left, top, right, bottom, radius, colour):
+    """Fills the box from (left, top) to (right, bottom), in image pixels
+    (right and bottom excluded), with corners of the given radius."""
+    scale = SUPERSAMPLE
+    x0, y0, x1, y1 = (round(v * scale) for v in (left, top, right, bottom))
+    r = radius * scale
+    for y in range(y0, y1):
+        # How far the corner arcs cut into this canvas row.
+        dy = max(y0 + r - (y + 0.5), (y + 0.5) - (y1 - r), 0)
+        inset = r - (max(r * r - dy * dy, 0)) ** 0.5 if dy > 0 else 0
+        start, end = x0 + round(inset), x1 - round(inset)
+        if start < end:
+            canvas[y][start:end] = [colour] * (end - start)
+
+
+def edgedBox(canvas, left, top, right, bottom, radius, edge, width, fill):
+    roundedBox(canvas, left, top, right, bottom, radius, edge)
+    roundedBox(canvas, left + width, top + width, right - width, bottom - width,
+               max(radius - width, 0), fill)
+
+
+def averagedDown(canvas, size):
+    """Each image pixel is the mean of its SUPERSAMPLE x SUPERSAMPLE canvas
+    pixels, weighted by alpha so that transparent ones add no colour."""
+    scale = SUPERSAMPLE
+    image = blankImage(size)
+    for y in range(size):
+        rows = canvas[y * scale:(y + 1) * scale]
+        for x in range(size):
+            red = green = blue = alpha = 0
+            for row in rows:
+                for r, g, b, a in row[x * scale:(x + 1) * scale]:
+                    red += r * a
+                    green += g * a
+                    blue += b * a
+                    alpha += a
+            if alpha:
+                image[y][x] = (red // alpha, green // alpha, blue // alpha,
+                               alpha // (scale * scale))
+    return image
+
+
+def drawIcon256():
+    canvas = [[CLEAR] * (256 * SUPERSAMPLE) for _ in range(256 * SUPERSAMPLE)]
+
+    # The hand-held.
+    edgedBox(canvas, 12, 6, 112, 228, 16, OUTLINE, 5, PALM_BODY)
+    roundedBox(canvas, 17, 11, 27, 210, 8, PALM_LIGHT)
+    edgedBox(canvas, 30, 28, 96, 118, 6, OUTLINE, 4, LCD)
+    for y, right in ((44, 82), (58, 70), (72, 84), (86, 76), (100, 60)):
+        roundedBox(canvas, 44, y, right, y + 6, 3, LCD_INK)
+    for y in (136, 168):
+        edgedBox(canvas, 30, y, 50, y + 20, 10, OUTLINE, 3, PALM_BUTTON)
+
+    # The sheet going into the printer.
+    edgedBox(canvas, 124, 14, 222, 150, 3, PAPER_EDGE, 4, PAPER)
+    for y, right in ((36, 204), (54, 186), (72, 204), (90, 196), (108, 172)):
+        roundedBox(canvas, 140, y, right, y + 7, 3, PAPER_INK)
+
+    # The printer, its output slot with a sheet's edge in it, and the lamp.
+    edgedBox(canvas, 48, 124, 250, 246, 14, OUTLINE, 6, PRINTER)
+    roundedBox(canvas, 54, 130, 244, 142, 8, PRINTER_LIGHT)
+    roundedBox(canvas, 54, 212, 244, 240, 8, PRINTER_SHADE)
+    roundedBox(canvas, 72, 164, 200, 184, 4, SLOT)
+    roundedBox(canvas, 80, 176, 192, 180, 1, PAPER)
+    edgedBox(canvas, 214, 164, 232, 182, 9, OUTLINE, 3, LED)
+    roundedBox(canvas, 72, 196, 200, 202, 3, PRINTER_SHADE)
+    return averagedDown(canvas, 256)
+
+
 def iconImageBytes(image):
     """One image of the .ico: header, colour rows, AND mask."""
     size = len(image)
@@ -153,7 +258,8 @@ def iconImageBytes(image):
 
 def icoFileBytes(images):
     """ICONDIR, one ICONDIRENTRY per image, then the images in that order."""
-    bodies = [iconImageBytes(image) for image in images]
+    bodies = [pngBytes(image) if len(image) == 256 else iconImageBytes(image)
+              for image in images]
     out = bytearray(struct.pack("<HHH", 0, 1, len(images)))
     offset = 6 + 16 * len(images)
     for image, body in zip(images, bodies):
@@ -167,8 +273,10 @@ def icoFileBytes(images):
 
 
 def pngBytes(pixels):
-    """A plain 8-bit RGB PNG of rows of (red, green, blue) tuples."""
+    """A plain 8-bit PNG of rows of (red, green, blue) tuples, or of (red,
+    green, blue, alpha) ones."""
     height, width = len(pixels), len(pixels[0])
+    colourType = 6 if len(pixels[0][0]) == 4 else 2
     raw = bytearray()
     for row in pixels:
         raw.append(0)
@@ -180,7 +288,7 @@ def pngBytes(pixels):
         return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
 
     return (b"\x89PNG\r\n\x1a\n"
-            + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, colourType, 0, 0, 0))
             + chunk(b"IDAT", zlib.compress(bytes(raw), 9))
             + chunk(b"IEND", b""))
 
@@ -230,7 +338,7 @@ def main(argv):
         else:
             output = arg
 
-    images = [drawIcon16(), drawIcon32()]
+    images = [drawIcon16(), drawIcon32(), drawIcon48(), drawIcon256()]
     with open(output, "wb") as f:
         f.write(icoFileBytes(images))
     if preview:

@@ -155,20 +155,29 @@ int extractGenericPpd(char* ppdPath)
     return 0;
 }
 
+// A 32-bit program prints through the driver of the "Windows NT x86"
+// environment, a 64-bit one through that of "Windows x64": with only the
+// setup's own environment, StartDoc fails in the other kind of program.
 int installDriver(const char* ppdPath)
 {
-    DRIVER_INFO_3A driver = {};
-    driver.cVersion = 3;
-    driver.pName = const_cast<char*>(driverName);
-    driver.pDriverPath = const_cast<char*>("wineps.drv");
-    driver.pConfigFile = const_cast<char*>("wineps.drv");
-    driver.pDataFile = const_cast<char*>(ppdPath);
-    driver.pDefaultDataType = const_cast<char*>("RAW");
-    if (!AddPrinterDriverExA(nullptr, 3, reinterpret_cast<BYTE*>(&driver), APD_COPY_NEW_FILES | APD_COPY_FROM_DIRECTORY)) {
-        reportFailure("AddPrinterDriverExA", GetLastError());
-        return -1;
+    const char* const environments[] = {nullptr, "Windows NT x86"};
+    for (const char* environment : environments) {
+        DRIVER_INFO_3A driver = {};
+        driver.cVersion = 3;
+        driver.pName = const_cast<char*>(driverName);
+        driver.pEnvironment = const_cast<char*>(environment);
+        driver.pDriverPath = const_cast<char*>("wineps.drv");
+        driver.pConfigFile = const_cast<char*>("wineps.drv");
+        driver.pDataFile = const_cast<char*>(ppdPath);
+        driver.pDefaultDataType = const_cast<char*>("RAW");
+        if (!AddPrinterDriverExA(nullptr, 3, reinterpret_cast<BYTE*>(&driver),
+                                 APD_COPY_NEW_FILES | APD_COPY_FROM_DIRECTORY)) {
+            reportFailure("AddPrinterDriverExA", GetLastError());
+            return -1;
+        }
+        std::printf("Installed driver \"%s\" for %s\n", driverName,
+                    environment != nullptr ? environment : "this program's environment");
     }
-    std::printf("Installed driver \"%s\"\n", driverName);
     return 0;
 }
 

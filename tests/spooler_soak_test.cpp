@@ -510,8 +510,9 @@ TEST_F(SpoolerSoakTest, EveryDeliveryIsPrintedOnceAndTheProgramStaysSmall)
                 elapsedMs);
     std::printf("[ soak     ] working set %zu kB after the first round, %zu kB at the end, peak %zu kB; "
                 "private %zu kB -> %zu kB\n",
-                warm.WorkingSetSize / 1024, last.WorkingSetSize / 1024, last.PeakWorkingSetSize / 1024,
-                warm.PagefileUsage / 1024, last.PagefileUsage / 1024);
+                static_cast<size_t>(warm.WorkingSetSize / 1024), static_cast<size_t>(last.WorkingSetSize / 1024),
+                static_cast<size_t>(last.PeakWorkingSetSize / 1024), static_cast<size_t>(warm.PagefileUsage / 1024),
+                static_cast<size_t>(last.PagefileUsage / 1024));
     RecordProperty("pages", static_cast<int>(pdfs.size()));
     RecordProperty("elapsedMs", elapsedMs);
     RecordProperty("peakWorkingSetKB", static_cast<int>(last.PeakWorkingSetSize / 1024));
