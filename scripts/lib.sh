@@ -27,6 +27,9 @@ buildPackages=(
     # The print tests read back what was printed: Ghostscript turns each
     # print document into a PDF, and Poppler's tools read the PDF.
     ghostscript poppler-utils
+    # spool_to_pdf writes its PDF with libharu and reads zip archives with
+    # libzip; its tests read the PDF back with Poppler's tools (above).
+    libhpdf-dev libzip-dev
 )
 
 export WINEDEBUG=-all

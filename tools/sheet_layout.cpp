@@ -50,12 +50,19 @@ int64_t tenthMillimetresToPixels(int tenths, int dpi)
     return (static_cast<int64_t>(dpi) * tenths + 127) / 254;
 }
 
-}  // namespace
-
 const char sheetOptionsUsage[] =
     "  --dpi N          printer resolution in pixels per inch (default 300)\n"
     "  --paper P        sheet size: letter, 8.5 x 11 in (default), or a4, 210 x 297 mm\n"
     "  --offset X,Y     the printer's unprintable margins in pixels (default 0,0)\n";
+
+}  // namespace
+
+void printUsage(const char* head, const char* tail)
+{
+    std::fputs(head, stdout);
+    std::fputs(sheetOptionsUsage, stdout);
+    std::fputs(tail, stdout);
+}
 
 SheetOptions defaultSheetOptions()
 {

@@ -44,8 +44,9 @@ struct SheetLayout {
     int areaHeight;
 };
 
-// The lines of the usage text that describe the printer options.
-extern const char sheetOptionsUsage[];
+// Prints a tool's usage text: its head, the lines on the printer options,
+// then its tail.
+void printUsage(const char* head, const char* tail);
 
 // Letter at 300 dpi, no margins.
 SheetOptions defaultSheetOptions();

@@ -213,9 +213,7 @@ int main(int argc, char** argv)
         return exitUsage;
     }
     if (options.help) {
-        std::fputs(usageText, stdout);
-        std::fputs(sheetOptionsUsage, stdout);
-        std::fputs(usageTail, stdout);
+        printUsage(usageText, usageTail);
         return 0;
     }
     SheetLayout sheet;
