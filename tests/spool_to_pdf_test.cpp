@@ -486,12 +486,16 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"OutputIsTheInput", oneTextPage, {"-o", "WORK/input.zip"}, "would replace the input"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
-TEST_F(SpoolToPdf, MissingInputFailsWithAMessage)
+TEST_F(SpoolToPdf, InputThatCantBeReadFailsWithAMessage)
 {
-    RunResult result = toPdf({at("missing.PDB")});
+    for (const std::string& input : {at("missing.PDB"), at("folder.PDB")}) {
+        fs::create_directories(at("folder.PDB"));
 
-    EXPECT_NE(result.status, 0);
-    EXPECT_EQ(result.err, "spool_to_pdf: cannot open " + at("missing.PDB") + "\n");
+        RunResult result = toPdf({input});
+
+        EXPECT_NE(result.status, 0);
+        EXPECT_EQ(result.err, "spool_to_pdf: cannot open " + input + "\n");
+    }
 }
 
 }  // namespace

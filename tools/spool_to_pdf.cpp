@@ -199,7 +199,8 @@ int convertInput(const ToolOptions& options, const SheetLayout& sheet)
         std::fprintf(stderr, "spool_to_pdf: input path too long: %s\n", options.inputPath);
         return exitFailure;
     }
-    int zip = isZipArchive(options.inputPath);
+    struct stat input;
+    int zip = stat(options.inputPath, &input) == 0 && S_ISDIR(input.st_mode) ? -1 : isZipArchive(options.inputPath);
     if (zip < 0) {
         std::fprintf(stderr, "spool_to_pdf: cannot open %s\n", options.inputPath);
         return exitFailure;
