@@ -54,6 +54,7 @@ struct PdfPages {
     PageTrace trace;
     HPDF_STATUS error;     // the library's first failure; 0 while none
     bool outOfMemory;      // an image's rows could not be had
+    uint64_t imageBytes;   // the images' data so far, compressed
 };
 
 namespace {
@@ -226,6 +227,7 @@ void addImage(void* context, int x, int y, int width, int height)
     if (image == nullptr) {
         return;
     }
+    pdf->imageBytes += HPDF_Stream_Size(image->stream);
     // Never smoothed: the pixels are the printer's already.
     HPDF_Dict_AddBoolean(image, "Interpolate", HPDF_FALSE);
     const SheetLayout& sheet = pdf->sheet;
@@ -343,7 +345,10 @@ int finishPdfPage(PdfPages* pdf)
         HPDF_Page_GRestore(page);
     }
     pdf->page = nullptr;
-    return page != nullptr && pdf->error == 0 && !pdf->outOfMemory ? 0 : -1;
+    if (page == nullptr || pdf->error != 0 || pdf->outOfMemory) {
+        return -1;
+    }
+    return pdf->imageBytes >= maxPdfImageBytes ? 1 : 0;
 }
 
 int measurePdf(PdfPages* pdf, uint32_t* size)

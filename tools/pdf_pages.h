@@ -26,9 +26,17 @@ struct PdfPages;  // a PDF document being filled, one page per printed page
 // when the library can't start a document.
 PdfPages* startPdfPages(const SheetLayout& sheet, const char* title, DrawSurface* surface);
 
+// The most image data a document takes in. The document is built in memory
+// (libharu writes it out only at the end), and a damaged file can make a
+// page's image data hundreds of times its own size: an image of a few rows
+// at 1 pixel per inch down fills the sheet with rows that all differ. Real
+// jobs stay far below it: a page of pictures at 300 dpi is about 100 KiB.
+const uint64_t maxPdfImageBytes = static_cast<uint64_t>(256) << 20;
+
 // Ends the current page (a page on which nothing was drawn is a blank page);
-// what is drawn next goes on a new one. Returns 0, or -1 once the library
-// has failed.
+// what is drawn next goes on a new one. Returns 0; 1 when the document holds
+// maxPdfImageBytes of images, with this page, and must take no more pages;
+// or -1 once the library has failed.
 int finishPdfPage(PdfPages* pdf);
 
 // Writes the document to path by way of a temporary file in the same folder,

@@ -129,12 +129,17 @@ bool sameFile(const char* left, const char* right)
     return stat(left, &a) == 0 && stat(right, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// How the walk over the pages stopped early.
+const int stoppedByLibrary = 1;
+const int stoppedFull = 2;
+
 int endPage(void* context, int pageNumber, bool refused)
 {
     PdfJob* job = static_cast<PdfJob*>(context);
     job->pages = pageNumber;
     job->refused += refused ? 1 : 0;
-    return finishPdfPage(job->pdf) == 0 ? 0 : exitFailure;
+    int finished = finishPdfPage(job->pdf);
+    return finished == 0 ? 0 : finished > 0 ? stoppedFull : stoppedByLibrary;
 }
 
 // Draws every page into the PDF and writes it to outPath.
@@ -152,12 +157,19 @@ int convertPages(SpoolStream* stream, int recordCount, const ToolOptions& option
     spoolBaseName(options.inputPath, title, sizeof title);
     PdfJob job = {startPdfPages(sheet, title, surface), 0, 0};
     int result = exitFailure;
+    int walked = job.pdf != nullptr ? walkPages(stream, recordCount, surface, sheet, endPage, &job) : 0;
     if (job.pdf == nullptr) {
         std::fprintf(stderr, "spool_to_pdf: the PDF library could not start a document\n");
-    } else if (walkPages(stream, recordCount, surface, sheet, endPage, &job) != 0) {
+    } else if (walked == stoppedByLibrary) {
         std::fprintf(stderr, "spool_to_pdf: the PDF library failed while drawing the pages of %s\n",
                      options.inputPath);
-    } else if (writePdfFile(job.pdf, toolName, outPath) == 0) {
+    } else if (writePdfFile(job.pdf, toolName, outPath) != 0) {
+        // Said by the writer; no file is left.
+    } else if (walked == stoppedFull) {
+        // The pages so far are kept, as a printer would have printed them.
+        std::fprintf(stderr, "spool_to_pdf: stopped after page %d of %s: its images passed %llu MiB\n", job.pages,
+                     options.inputPath, static_cast<unsigned long long>(maxPdfImageBytes >> 20));
+    } else {
         std::printf("%s  %d page%s", outPath, job.pages, job.pages == 1 ? "" : "s");
         if (job.refused > 0) {
             std::printf("  (%d refused: blank)", job.refused);
