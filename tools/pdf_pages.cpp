@@ -18,7 +18,14 @@
 // shows in the margins or beyond the sheet. Each PDF page clips its content
 // to that area, text lines are cut to the characters whose cells reach into
 // it, and images to the part inside it; a page then holds no more than a
-// sheet's worth, whatever a damaged file describes.
+// sheet's worth, whatever a damaged file describes, and the document stops
+// taking pages at maxPdfImageBytes of images.
+//
+// Images. The part of the surface an image landed on becomes a 1-bit image
+// of exactly those pixels, which libharu encodes as CCITT G4 (the content
+// streams are Flate compressed). An all-white one is left out: it would
+// cover nothing, since the pen only moves down and no image lies over
+// anything drawn before it.
 //
 // Text. The surface draws a line in cells of cellWidth x cellHeight pixels;
 // the PDF draws it in Courier at cellHeight's size, stretched across
@@ -216,8 +223,6 @@ void addImage(void* context, int x, int y, int width, int height)
     for (int row = 0; row < rows; row++) {
         black |= copyImageRow(surfaceRow(pdf->surface, y0 + row), surfaceBytes, x0, columns, bits + row * rowBytes);
     }
-    // White on the white page draws nothing: the pen only moves down, so no
-    // image lies over anything drawn before it.
     HPDF_Page page = black ? currentPage(pdf) : nullptr;
     HPDF_Image image = page != nullptr
                            ? HPDF_LoadRawImageFromMem(pdf->doc, bits, static_cast<HPDF_UINT>(columns),
