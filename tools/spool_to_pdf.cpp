@@ -33,9 +33,10 @@ const char usageText[] =
     "archive that holds one (Fernquill_Spool_File.PDB, in any folder).\n"
     "\n";
 const char usageTail[] =
-    "  -o OUT.pdf       the PDF to write (default: INPUT with .pdf for its extension)\n"
-    "  --member NAME    the archive's member to take, as the archive names it,\n"
-    "                   when it holds more than one spool file\n"
+    "  -o OUT.pdf       the PDF to write, also --out (default: INPUT with .pdf for\n"
+    "                   its extension)\n"
+    "  --member NAME    the archive's member to take, as the archive names it, when\n"
+    "                   it holds more than one spool file\n"
     "  --help           this text\n";
 
 const int exitFailure = 1;
