@@ -15,6 +15,10 @@
 // both renders see the same bytes, so they end at the same position and agree
 // on refusing. At the job's end the screen copy must hold the last page as
 // the window shows it.
+//
+// Where spool_to_pdf is built, the printer's pages also go into a PDF, as
+// that tool writes them: what the surface draws becomes PDF text and images,
+// and at the job's end the whole document is made in memory.
 #include <cstdint>
 #include <cstring>
 
@@ -23,6 +27,9 @@
 #include "render/page_renderer.h"
 #include "spool/spool_records.h"
 #include "spool/spool_stream.h"
+#if defined(FUZZ_PDF_PAGES)
+#include "tools/pdf_pages.h"
+#endif
 
 namespace {
 
@@ -41,6 +48,17 @@ const int windowHeight = 160;
 // filling its area white.
 DrawSurface* printer;
 DrawSurface* window;
+
+#if defined(FUZZ_PDF_PAGES)
+// The PDF of the job being fuzzed.
+PdfPages* pdf;
+
+SheetLayout printerSheet()
+{
+    return {printerDpi, printerAreaWidth + 2 * printerOffset, printerAreaHeight + 2 * printerOffset,
+            printerOffset, printerOffset, printerAreaWidth, printerAreaHeight};
+}
+#endif
 
 PagePlacement printerPlacement()
 {
@@ -70,6 +88,9 @@ void printPage(SpoolStream* stream, int page, int count)
     int64_t printedEnd = tell(stream);
     fuzzCheck(printed == 0 || printed == -1, "a render is drawn or refused");
     fuzzCheck(printed == 0 || printedEnd == pageStart, "a refused page leaves the stream alone");
+#if defined(FUZZ_PDF_PAGES)
+    fuzzCheck(finishPdfPage(pdf) == 0, "the printed page goes into the PDF");
+#endif
     seekTo(stream, pageStart);
 
     int shown = renderPage(window, windowPlacement(), stream, page, count, true);
@@ -95,6 +116,10 @@ void runJob(SpoolStream* stream)
         fuzzCheck(copy != nullptr && sameRows(copy, window), "the screen copy is the page as the window shows it");
         closeBitmapSurface(copy);
     }
+#if defined(FUZZ_PDF_PAGES)
+    uint32_t size = 0;
+    fuzzCheck(measurePdf(pdf, &size) == 0 && size > 0, "the job's PDF can be made");
+#endif
 }
 
 }  // namespace
@@ -114,7 +139,14 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     SpoolStream* stream = openFuzzInput(data, size);
+#if defined(FUZZ_PDF_PAGES)
+    pdf = startPdfPages(printerSheet(), "fuzz", printer);
+    fuzzCheck(pdf != nullptr, "a PDF can be started");
+#endif
     runJob(stream);
+#if defined(FUZZ_PDF_PAGES)
+    discardPdfPages(pdf);
+#endif
     closeSpoolStream(stream);
     // Each input is a job of its own; the next starts as the program does.
     releaseScreenCopy();

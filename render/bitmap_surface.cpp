@@ -93,6 +93,7 @@ struct DrawSurface {
     int offsetY;
     SurfaceFontChoice font;
     int monospacedHeight;   // the monospaced cell's height while it is selected
+    const PageTrace* trace;  // nullptr: nobody listens
 };
 
 namespace {
@@ -667,6 +668,9 @@ void drawText(DrawSurface* surface, int x, int y, const char* characters, int co
     }
     int width = cellWidth(surface);
     int height = cellHeight(surface);
+    if (surface->trace != nullptr && surface->trace->onText != nullptr) {
+        surface->trace->onText(surface->trace->context, x, y, width, height, characters, count);
+    }
     markDrawnOn(surface->bitmap);
     for (int i = 0; i < count; i++) {
         int64_t left = x + static_cast<int64_t>(i) * width;
@@ -689,7 +693,9 @@ void copyUnscaled(DrawSurface* destination, int x, int y, int width, int height,
                   y0 - static_cast<int64_t>(y));
 }
 
-void stretchCopy(DrawSurface* destination, int x, int y, int width, int height, DrawSurface* source)
+namespace {
+
+void stretchBitmap(DrawSurface* destination, int x, int y, int width, int height, DrawSurface* source)
 {
     SurfaceBitmap* target = destination->bitmap;
     SurfaceBitmap* image = source->bitmap;
@@ -717,4 +723,19 @@ void stretchCopy(DrawSurface* destination, int x, int y, int width, int height, 
     skipStretchWalk(&across, x0);
     skipStretchWalk(&down, y0);
     stretchRows(target, image, across, x1, down, y1);
+}
+
+}  // namespace
+
+void stretchCopy(DrawSurface* destination, int x, int y, int width, int height, DrawSurface* source)
+{
+    stretchBitmap(destination, x, y, width, height, source);
+    if (destination->trace != nullptr && destination->trace->onImage != nullptr) {
+        destination->trace->onImage(destination->trace->context, x, y, width, height);
+    }
+}
+
+void tracePageSurface(DrawSurface* surface, const PageTrace* trace)
+{
+    surface->trace = trace;
 }

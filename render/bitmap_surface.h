@@ -27,4 +27,22 @@ bool isBlackPixel(DrawSurface* surface, int x, int y);
 int surfaceRowBytes(DrawSurface* surface);
 const unsigned char* surfaceRow(DrawSurface* surface, int y);
 
+// What a page surface reports while it is drawn on, for a tool that writes
+// the page in a second form beside the pixels (spool_to_pdf keeps text as
+// text). Positions are the surface's pixels, as drawn, before clipping.
+// Either function may be null.
+struct PageTrace {
+    void* context;
+    // A line of text: its first cell's top left at (x, y), every character
+    // one cell of cellWidth x cellHeight, the size the glyphs were drawn at.
+    void (*onText)(void* context, int x, int y, int cellWidth, int cellHeight, const char* characters, int count);
+    // An image was scaled into the rectangle; the surface's pixels there
+    // (surfaceRow) are now the image as it landed.
+    void (*onImage)(void* context, int x, int y, int width, int height);
+};
+
+// Reports what is drawn on the page surface through trace, until it is
+// called again with nullptr. The trace must outlive its use.
+void tracePageSurface(DrawSurface* surface, const PageTrace* trace);
+
 #endif

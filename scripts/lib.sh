@@ -34,6 +34,9 @@ buildPackages=(
     # The 32-bit program: the win32 thread model builds it (for Windows XP),
     # the posix one its tests; Wine runs both in a 64-bit prefix.
     g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix wine32:i386
+    # spool_to_pdf writes its PDF with libharu and reads zip archives with
+    # libzip; its tests read the PDF back with Poppler's tools (above).
+    libhpdf-dev libzip-dev
 )
 
 export WINEDEBUG=-all

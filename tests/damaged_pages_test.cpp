@@ -16,6 +16,10 @@
 #include <gtest/gtest.h>
 
 #include <bitset>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -470,5 +474,55 @@ TEST_P(DamagedPagesTest, PrintsThePagesTheFileDescribes)
 
 INSTANTIATE_TEST_SUITE_P(Faults, DamagedPagesTest, testing::ValuesIn(damagedCases()),
                          [](const testing::TestParamInfo<DamagedCase>& info) { return info.param.name; });
+
+#if defined(SPOOL_TO_PDF_PATH)
+// The same files through spool_to_pdf, where it is built: it must neither
+// crash nor hang, and its PDF holds a page for every page the job walks, a
+// refused one blank. A file without pages gives no PDF.
+class DamagedPdfTest : public testing::TestWithParam<DamagedCase> {};
+
+std::string textOf(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+TEST_P(DamagedPdfTest, SpoolToPdfWritesEveryPageTheJobWalks)
+{
+    const DamagedCase& damaged = GetParam();
+    TempFile spool(damaged.build());
+    ASSERT_TRUE(spool.written());
+    std::string pdf = uniqueTempPath() + ".pdf";
+    std::string output = pdf + ".txt";
+
+    std::string command = "'" SPOOL_TO_PDF_PATH "' -o '" + pdf + "' '" + spool.path() + "' >'" + output + "' 2>&1";
+    int status = std::system(command.c_str());
+    std::string said = textOf(output);
+    int pages = -1;
+    if (std::system(("pdfinfo '" + pdf + "' >'" + output + "' 2>&1").c_str()) == 0) {
+        std::string info = textOf(output);
+        size_t at = info.find("Pages:");
+        pages = at != std::string::npos ? std::atoi(info.c_str() + at + 6) : -1;
+    }
+    std::remove(output.c_str());
+    std::remove(pdf.c_str());
+
+    EXPECT_EQ(status, 0) << said;
+    if (damaged.pages == 0) {
+        EXPECT_NE(said.find("no pages"), std::string::npos) << said;
+        EXPECT_EQ(pages, -1);
+        return;
+    }
+    std::string expected = pdf + "  " + std::to_string(damaged.pages) + (damaged.pages == 1 ? " page" : " pages");
+    if (!damaged.refused.empty()) {
+        expected += "  (" + std::to_string(damaged.refused.size()) + " refused: blank)";
+    }
+    EXPECT_EQ(said, expected + "\n");
+    EXPECT_EQ(pages, damaged.pages);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, DamagedPdfTest, testing::ValuesIn(damagedCases()),
+                         [](const testing::TestParamInfo<DamagedCase>& info) { return info.param.name; });
+#endif
 
 }  // namespace

@@ -1,0 +1,37 @@
+// The spool file inside a zip archive.
+//
+// Hand-held emulators and backup tools export the device's databases as a
+// zip archive; the print job is the member "Fernquill_Spool_File.PDB", in
+// any folder of the archive and in any case. The spool reader works on a
+// file, so the member is copied out to a temporary file, read through
+// libzip, which checks its CRC.
+//
+// An archive is untrusted: its member may claim any size, or inflate to far
+// more than it claims. The copy stops at maxSpoolMemberBytes, so a hostile
+// archive costs at most that much temporary disk and no memory.
+#ifndef FERNQUILL_TOOLS_ZIP_MEMBER_H
+#define FERNQUILL_TOOLS_ZIP_MEMBER_H
+
+#include <cstddef>
+#include <cstdint>
+
+extern const char spoolMemberName[];
+
+// The largest spool file taken out of an archive: 256 MiB, the whole memory
+// of the largest Palm OS hand-helds, many times any print job.
+const uint64_t maxSpoolMemberBytes = static_cast<uint64_t>(256) << 20;
+
+// 1 when the file starts as a zip archive does, 0 when it does not (a spool
+// file), -1 when it can't be read.
+int isZipArchive(const char* path);
+
+// Copies the archive's spool file into a new temporary file and puts its
+// path in temporaryPath; the caller removes it. memberName, when not
+// nullptr, names the member to take (its path in the archive, in any case)
+// instead of looking for the spool file. Returns 0, or -1 with one line on
+// stderr after "tool: " (no such member, several, or one that can't be read
+// or is too large), leaving no temporary file.
+int extractSpoolMember(const char* tool, const char* archive, const char* memberName, char* temporaryPath,
+                       size_t capacity);
+
+#endif
