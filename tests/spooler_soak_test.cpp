@@ -12,8 +12,7 @@
 //   old last-write time put back before the file is let go, so the program
 //   never sees the new time and must print nothing;
 // - another file written into a backup folder, with no spool file change:
-//   for a user who has no spool file yet, that user stays pending (and holds
-//   back the users after it) until its delivery in the same round arrives.
+//   the poll finds no new spool file there and re-arms that user's watch.
 // A round ends when every page of its deliveries has been printed. A user
 // gets at most one new file a round, so no delivery replaces one that has
 // not been printed yet, and every delivery must be printed exactly once.
