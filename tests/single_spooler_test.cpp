@@ -68,10 +68,7 @@ protected:
     void SetUp() override
     {
         ASSERT_FALSE(printOutputFolder().empty()) << "PRINT_OUT_DIR is not set";
-        clearPrintedFiles();
-        removeRegistryValues();
-        root = uniqueTempPath();
-        ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr));
+        ASSERT_TRUE(beginProgramTest(&root));
         ASSERT_TRUE(CreateDirectoryA((root + "\\Alice").c_str(), nullptr));
         ASSERT_TRUE(CreateDirectoryA((root + "\\Alice\\backup").c_str(), nullptr));
         setInstallFolder(root);
@@ -82,9 +79,7 @@ protected:
         second.end();
         first.end();
         holder.end();
-        removeRegistryValues();
-        removeFolderTree(root);
-        clearPrintedFiles();
+        endProgramTest(root);
     }
 
     // Starts the helper that plays another session's spooler and waits until

@@ -341,18 +341,13 @@ protected:
     void SetUp() override
     {
         ASSERT_FALSE(printOutputFolder().empty()) << "PRINT_OUT_DIR is not set";
-        clearPrintedFiles();
-        removeRegistryValues();
-        root = uniqueTempPath();
-        ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr));
+        ASSERT_TRUE(beginProgramTest(&root));
     }
 
     void TearDown() override
     {
         spooler.end();
-        removeRegistryValues();
-        removeFolderTree(root);
-        clearPrintedFiles();
+        endProgramTest(root);
     }
 
     void addUser(const std::string& user)

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "tests/spool_builder.h"
+
 namespace {
 
 const char* const roboticsKey = "Software\\U.S. Robotics\\Pilot Desktop\\Core";
@@ -44,4 +46,19 @@ HWND findSpoolerWindow(DWORD process)
     WindowSearch search = {process, nullptr};
     EnumWindows(matchSpoolerWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+bool beginProgramTest(std::string* root)
+{
+    clearPrintedFiles();
+    removeRegistryValues();
+    *root = spooltest::uniqueTempPath();
+    return CreateDirectoryA(root->c_str(), nullptr) != FALSE;
+}
+
+void endProgramTest(const std::string& root)
+{
+    removeRegistryValues();
+    removeFolderTree(root);
+    clearPrintedFiles();
 }

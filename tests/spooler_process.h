@@ -35,6 +35,14 @@ bool waitFor(Condition condition, int timeoutMs)
 void setInstallFolder(const std::string& folder);
 void removeRegistryValues();
 
+// A clean start for a test that runs the program: no printed files, no
+// Palm Desktop registry values, and a new empty folder at *root to serve as
+// the install folder. False if the folder can't be made.
+bool beginProgramTest(std::string* root);
+
+// Undoes it: the registry values, the folder and the printed files go.
+void endProgramTest(const std::string& root);
+
 // The main window ("FQSpoolClass") of the given process, or nullptr.
 HWND findSpoolerWindow(DWORD process);
 

@@ -279,10 +279,7 @@ protected:
     void SetUp() override
     {
         ASSERT_FALSE(printOutputFolder().empty()) << "PRINT_OUT_DIR is not set";
-        clearPrintedFiles();
-        removeRegistryValues();
-        root = uniqueTempPath();
-        ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr));
+        ASSERT_TRUE(beginProgramTest(&root));
     }
 
     void TearDown() override
@@ -293,9 +290,7 @@ protected:
             }
         }
         spooler.end();
-        removeRegistryValues();
-        removeFolderTree(root);
-        clearPrintedFiles();
+        endProgramTest(root);
     }
 
     std::string backupOf(int user) const { return root + "\\" + users[user] + "\\backup\\"; }
