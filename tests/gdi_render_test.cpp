@@ -41,11 +41,8 @@ bool runReference(const std::string& spool, const std::string& output)
 {
     std::string command = "\"" + windowsPathOf(RENDER_REFERENCE_PATH) + "\" \"" + spool + "\" \"" + output + "\" " +
                           std::to_string(pageWidth) + " " + std::to_string(pageHeight);
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof(startup));
-    startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    if (!startProcess(command, 0, false, nullptr, &process)) {
         return false;
     }
     DWORD waited = WaitForSingleObject(process.hProcess, 60000);

@@ -129,13 +129,10 @@ int entriesNamed(const std::string& displayName)
 }
 
 // Runs a command line and waits for it; its exit code, or -1.
-int runAndWait(std::string commandLine)
+int runAndWait(const std::string& commandLine)
 {
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof(startup));
-    startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    if (!startProcess(commandLine, 0, false, nullptr, &process)) {
         return -1;
     }
     DWORD exitCode = static_cast<DWORD>(-1);

@@ -1,7 +1,7 @@
 // spool_to_png run as a user runs it: spool files from the builder go in,
 // PNG files come out and are decoded back here with zlib, chunk CRCs and
-// all. The Windows build of this test runs the Windows tool, through cmd.exe
-// (under Wine on Linux).
+// all. The Windows build of this test runs the Windows tool (under Wine on
+// Linux), started directly with its output going to files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +14,10 @@
 #include <string>
 #include <system_error>
 #include <vector>
+
+#if defined(_WIN32)
+#include "tests/win_test_support.h"
+#endif
 
 #include "tests/png_reader.h"
 #include "tests/spool_builder.h"
@@ -53,7 +57,7 @@ std::string toolPath()
     std::string path = SPOOL_TO_PNG_PATH;
 #if defined(_WIN32)
     // The cross build names the tool by its Unix path; Wine shows the Unix
-    // root as drive Z:. cmd.exe wants backslashes either way.
+    // root as drive Z:.
     if (!path.empty() && path[0] == '/') {
         path = "Z:" + path;
     }
@@ -85,6 +89,61 @@ std::vector<std::string> linesOf(const std::string& text)
     return lines;
 }
 
+const int toolNotRun = -1000;
+
+#if defined(_WIN32)
+HANDLE inheritableFile(const std::string& path)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+// Runs the command line with stdout and stderr in the given files and
+// returns its exit code, or toolNotRun. Not through cmd.exe, which reports a
+// process that Wine failed to create as a command it "can't recognize", the
+// same as a tool that failed.
+int runToFiles(const std::string& commandLine, const std::string& outFile, const std::string& errFile)
+{
+    HANDLE out = inheritableFile(outFile);
+    HANDLE err = inheritableFile(errFile);
+    PROCESS_INFORMATION process;
+    int status = toolNotRun;
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
+        startProcess(commandLine, 0, true, &startup, &process)) {
+        DWORD code = 0;
+        if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0 &&
+            GetExitCodeProcess(process.hProcess, &code)) {
+            status = int(code);
+        } else {
+            TerminateProcess(process.hProcess, 1);
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    if (out != INVALID_HANDLE_VALUE) {
+        CloseHandle(out);
+    }
+    if (err != INVALID_HANDLE_VALUE) {
+        CloseHandle(err);
+    }
+    return status;
+}
+#else
+int runToFiles(const std::string& commandLine, const std::string& outFile, const std::string& errFile)
+{
+    int status = std::system((commandLine + " >" + inQuotes(outFile) + " 2>" + inQuotes(errFile)).c_str());
+    return status == -1 ? toolNotRun : status;
+}
+#endif
+
 // Each test gets a folder of its own: the tool writes its PNG files into
 // out/, and its stdout and stderr go to files beside it.
 class SpoolToPng : public ::testing::Test {
@@ -110,13 +169,8 @@ protected:
         for (const std::string& argument : arguments) {
             command += " " + inQuotes(argument);
         }
-        command += " >" + inQuotes(outFile) + " 2>" + inQuotes(errFile);
-#if defined(_WIN32)
-        // cmd.exe /c drops the first and the last quote of a command line
-        // that holds more than two; this pair is the one it drops.
-        command = "\"" + command + "\"";
-#endif
-        int status = std::system(command.c_str());
+        int status = runToFiles(command, outFile, errFile);
+        EXPECT_NE(status, toolNotRun) << "the tool could not be run: " << command;
         return {status, fileText(outFile), fileText(errFile)};
     }
 

@@ -70,12 +70,8 @@ public:
             !SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
             return false;
         }
-        STARTUPINFOA startup;
-        ZeroMemory(&startup, sizeof(startup));
-        startup.cb = sizeof(startup);
         // PRINT_OUT_DIR reaches the printer through the inherited environment.
-        if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                            &startup, &info_)) {
+        if (!startProcess(commandLine, CREATE_SUSPENDED, false, nullptr, &info_)) {
             return false;
         }
         if (!AssignProcessToJobObject(job_, info_.hProcess)) {

@@ -159,16 +159,29 @@ void removeFolderTree(const std::string& path)
     RemoveDirectoryA(path.c_str());
 }
 
+bool startProcess(std::string commandLine, DWORD flags, bool inheritHandles, STARTUPINFOA* startup,
+                  PROCESS_INFORMATION* process)
+{
+    STARTUPINFOA defaults;
+    ZeroMemory(&defaults, sizeof(defaults));
+    defaults.cb = sizeof(defaults);
+    for (int attempt = 0; attempt < 3; attempt++) {
+        if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, inheritHandles ? TRUE : FALSE, flags, nullptr,
+                           nullptr, startup != nullptr ? startup : &defaults, process)) {
+            return true;
+        }
+        std::fprintf(stderr, "could not start %s (error %lu)\n", commandLine.c_str(), GetLastError());
+        Sleep(200);
+    }
+    return false;
+}
+
 bool runUnixCommand(const std::string& shellCommand, const std::string& result, int timeoutMs)
 {
     std::string windowsResult = windowsPathOf(result);
     DeleteFileA(windowsResult.c_str());
-    std::string commandLine = "/bin/sh -c \"" + shellCommand + "\"";
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof(startup));
-    startup.cb = sizeof(startup);
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    if (!startProcess("/bin/sh -c \"" + shellCommand + "\"", 0, false, nullptr, &process)) {
         return false;
     }
     CloseHandle(process.hThread);

@@ -70,6 +70,13 @@ bool writeWholeFile(const std::string& path, const std::vector<unsigned char>& b
 // Removes a folder and everything in it.
 void removeFolderTree(const std::string& path);
 
+// CreateProcessA with no window title, environment or folder of its own,
+// tried up to three times: under load Wine now and then fails to create a
+// process at all. Only a start that failed is tried again, so a program that
+// ran keeps its result. startup may be null for a default one.
+bool startProcess(std::string commandLine, DWORD flags, bool inheritHandles, STARTUPINFOA* startup,
+                  PROCESS_INFORMATION* process);
+
 // Runs a command line under the Unix shell (Wine starts Unix programs too)
 // and waits, at most timeoutMs, for the Unix file `result` to exist: Wine
 // reports no reliable exit code for a Unix process, so the command signals
