@@ -44,31 +44,6 @@ HWND createTestWindow()
                          nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
-// Removes the default printer for as long as it lives: Wine keeps the choice
-// in one registry value.
-class NoDefaultPrinter {
-public:
-    NoDefaultPrinter()
-    {
-        DWORD size = sizeof(device_);
-        saved_ = RegGetValueA(HKEY_CURRENT_USER, windowsKey, "Device", RRF_RT_REG_SZ, nullptr, device_, &size) ==
-                 ERROR_SUCCESS;
-        RegDeleteKeyValueA(HKEY_CURRENT_USER, windowsKey, "Device");
-    }
-    ~NoDefaultPrinter()
-    {
-        if (saved_) {
-            RegSetKeyValueA(HKEY_CURRENT_USER, windowsKey, "Device", REG_SZ, device_,
-                            static_cast<DWORD>(strlen(device_) + 1));
-        }
-    }
-
-private:
-    static constexpr const char* windowsKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
-    char device_[512] = "";
-    bool saved_ = false;
-};
-
 // Makes another printer the default for as long as it lives.
 class DefaultPrinterForAWhile {
 public:
@@ -275,7 +250,8 @@ TEST_F(PrintJobTest, CancellingThePrintDialogChangesNothing)
 
 TEST_F(PrintJobTest, WithoutADefaultPrinterTheJobCountsButPrintsNothing)
 {
-    NoDefaultPrinter noPrinter;
+    // Wine keeps the default printer in one registry value.
+    RegistryValueSetAside noPrinter("Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows", "Device");
     EXPECT_EQ(nullptr, openDefaultPrinter());
     TempFile spool(buildSpoolFile(threePages()));
     DialogWatcher dialogs;

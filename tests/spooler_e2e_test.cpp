@@ -581,42 +581,16 @@ TEST_F(SpoolerProgramTest, DamagedDeliveriesArePrintedAsFarAsTheyGoAndTheProgram
     EXPECT_EQ(0u, exitCode);
 }
 
-// Takes Wine's replacement of "Courier" by Liberation Mono (scripts/lib.sh
-// makeWinePrefix) out of the prefix for as long as it lives, and puts it
-// back after. Processes started meanwhile map "Courier" as Wine does in a
-// user's own prefix, to the proportional Liberation Sans. The tests of this
-// file run one at a time, so no other test starts a process meanwhile.
-class WithoutCourierReplacement {
-public:
-    WithoutCourierReplacement()
-    {
-        DWORD size = sizeof(replacement_);
-        saved_ = RegGetValueA(HKEY_CURRENT_USER, key, "Courier", RRF_RT_REG_SZ, nullptr, replacement_, &size) ==
-                 ERROR_SUCCESS;
-        removed_ = saved_ && RegDeleteKeyValueA(HKEY_CURRENT_USER, key, "Courier") == ERROR_SUCCESS;
-    }
-    ~WithoutCourierReplacement()
-    {
-        if (removed_) {
-            RegSetKeyValueA(HKEY_CURRENT_USER, key, "Courier", REG_SZ, replacement_,
-                            static_cast<DWORD>(strlen(replacement_) + 1));
-        }
-    }
-    bool removed() const { return removed_; }
-
-private:
-    static constexpr const char* key = "Software\\Wine\\Fonts\\Replacements";
-    char replacement_[256] = "";
-    bool saved_ = false;
-    bool removed_ = false;
-};
-
 // Where no font is called "Courier", the program still prints its text in a
 // fixed pitch: words of as many characters are as wide, narrow letters or
 // wide. In Liberation Sans "iiii" is a quarter the width of "WWWW".
 TEST_F(SpoolerProgramTest, WithoutACourierFontTextIsStillPrintedMonospaced)
 {
-    WithoutCourierReplacement plainWine;
+    // Without Wine's replacement of "Courier" by Liberation Mono (scripts/lib.sh
+    // makeWinePrefix), a program maps "Courier" as Wine does in a user's own
+    // prefix, to the proportional Liberation Sans. The tests of this file run
+    // one at a time, so no other test starts a process meanwhile.
+    RegistryValueSetAside plainWine("Software\\Wine\\Fonts\\Replacements", "Courier");
     ASSERT_TRUE(plainWine.removed()) << "the prefix has no Courier replacement to take out";
     addUser("Dora");
     setInstallFolder(root);

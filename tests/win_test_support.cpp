@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -157,6 +158,21 @@ void removeFolderTree(const std::string& path)
         FindClose(listing);
     }
     RemoveDirectoryA(path.c_str());
+}
+
+RegistryValueSetAside::RegistryValueSetAside(const char* key, const char* name) : key_(key), name_(name)
+{
+    DWORD size = sizeof(value_);
+    removed_ = RegGetValueA(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, value_, &size) == ERROR_SUCCESS &&
+               RegDeleteKeyValueA(HKEY_CURRENT_USER, key, name) == ERROR_SUCCESS;
+}
+
+RegistryValueSetAside::~RegistryValueSetAside()
+{
+    if (removed_) {
+        RegSetKeyValueA(HKEY_CURRENT_USER, key_.c_str(), name_.c_str(), REG_SZ, value_,
+                        static_cast<DWORD>(strlen(value_) + 1));
+    }
 }
 
 bool startProcess(std::string commandLine, DWORD flags, bool inheritHandles, STARTUPINFOA* startup,

@@ -70,6 +70,26 @@ bool writeWholeFile(const std::string& path, const std::vector<unsigned char>& b
 // Removes a folder and everything in it.
 void removeFolderTree(const std::string& path);
 
+// Takes a string value out of a key of HKEY_CURRENT_USER for as long as it
+// lives and puts it back after: the way a test runs without a setting that
+// Wine keeps in the registry.
+class RegistryValueSetAside {
+public:
+    RegistryValueSetAside(const char* key, const char* name);
+    ~RegistryValueSetAside();
+    RegistryValueSetAside(const RegistryValueSetAside&) = delete;
+    RegistryValueSetAside& operator=(const RegistryValueSetAside&) = delete;
+
+    // Whether the value was there and is gone now.
+    bool removed() const { return removed_; }
+
+private:
+    std::string key_;
+    std::string name_;
+    char value_[512] = "";
+    bool removed_ = false;
+};
+
 // CreateProcessA with no window title, environment or folder of its own,
 // tried up to three times: under load Wine now and then fails to create a
 // process at all. Only a start that failed is tried again, so a program that
