@@ -355,4 +355,35 @@ TEST_F(PrintJobTest, PrintedTextIsReadableAtEveryResolution)
     }
 }
 
+// Fills a stretch of stack below the caller's frame with a handle, where
+// the locals of the calls that follow will lie before they are set. Called
+// through a pointer the compiler can't see through, so it is not inlined.
+void paintStackWith(HANDLE handle)
+{
+    volatile HANDLE slots[4096];
+    for (volatile HANDLE& slot : slots) {
+        slot = handle;
+    }
+}
+
+// Reading a printed page back runs a Unix program. Wine starts one without
+// process or thread handles, yet reports success with whatever its stack
+// held in their place: with a live handle of the test's there, the test
+// must keep it.
+TEST(PrintedPageReading, LeavesTheTestsHandlesOpen)
+{
+    std::string result = printOutputFolder() + "/unix-command-ran";
+    for (int run = 0; run < 4; run++) {
+        HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        ASSERT_NE(nullptr, event);
+        void (*volatile paint)(HANDLE) = paintStackWith;
+        paint(event);
+        ASSERT_TRUE(runUnixCommand("touch '" + result + "'", result, 30000));
+        DWORD flags = 0;
+        EXPECT_TRUE(GetHandleInformation(event, &flags)) << "run " << run;
+        CloseHandle(event);
+    }
+    DeleteFileA(windowsPathOf(result).c_str());
+}
+
 }  // namespace

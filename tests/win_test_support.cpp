@@ -196,12 +196,14 @@ bool runUnixCommand(const std::string& shellCommand, const std::string& result, 
 {
     std::string windowsResult = windowsPathOf(result);
     DeleteFileA(windowsResult.c_str());
+    // Wine starts a Unix program without a process or thread object, yet
+    // reports success with whatever its stack held in place of the two
+    // handles: often a live handle of this process, which closing them would
+    // take away from its owner. So they are left alone: they are not ours.
     PROCESS_INFORMATION process;
     if (!startProcess("/bin/sh -c \"" + shellCommand + "\"", 0, false, nullptr, &process)) {
         return false;
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     for (int waited = 0; waited < timeoutMs; waited += 20) {
         if (GetFileAttributesA(windowsResult.c_str()) != INVALID_FILE_ATTRIBUTES) {
             return true;
