@@ -7,6 +7,7 @@
 #include "bench/bench_files.h"
 #include "render/bitmap_surface.h"
 #include "render/page_renderer.h"
+#include "render/page_walk.h"
 #include "tests/spool_builder.h"
 
 using namespace spooltest;
@@ -17,17 +18,25 @@ const int dpi = 300;
 const int letterWidth = 2550;   // 8.5 in
 const int letterHeight = 3300;  // 11 in
 
+struct PrinterPages {
+    DrawSurface* surface;
+    PagePlacement placement;
+    int pages;
+};
+
+int renderOnPrinter(void* context, SpoolStream* stream, const WalkedPage& page)
+{
+    PrinterPages* printer = static_cast<PrinterPages*>(context);
+    renderPage(printer->surface, printer->placement, stream, page.firstRecord, page.recordCount, false);
+    printer->pages++;
+    return 0;
+}
+
 int renderEveryPage(SpoolStream* stream, DrawSurface* surface, const PagePlacement& placement)
 {
-    int count = 0;
-    readSpoolHeader(stream, &count, nullptr, nullptr);
-    seekTo(stream, 0);
-    int pages = 0;
-    for (int i = 0; i < count; i = nextPageRecord(stream, i, count)) {
-        renderPage(surface, placement, stream, i, count, false);
-        pages++;
-    }
-    return pages;
+    PrinterPages printer = {surface, placement, 0};
+    walkPages(stream, renderOnPrinter, &printer, nullptr);
+    return printer.pages;
 }
 
 void renderMixedPages(benchmark::State& state)

@@ -20,8 +20,10 @@
 #include <cstring>
 #include <string>
 
+#include "jobs/job_page.h"
 #include "render/bitmap_surface.h"
 #include "render/page_renderer.h"
+#include "render/page_walk.h"
 #include "spool/spool_stream.h"
 #include "tests/spool_builder.h"
 
@@ -102,9 +104,22 @@ int writeFile(const char* path, const char* kind, int pages)
     return written ? 0 : 1;
 }
 
-// Walks the file's pages as a print job does: printer render, back to the
-// page's start, window render with the screen copy, then on past the
-// records the page consumed.
+struct JobPages {
+    JobSurfaces surfaces;
+    int pages;
+};
+
+int renderJobPageOf(void* context, SpoolStream* stream, const WalkedPage& page)
+{
+    JobPages* job = static_cast<JobPages*>(context);
+    renderJobPage(job->surfaces, stream, page);
+    job->pages++;
+    return 0;
+}
+
+// Walks and draws the file's pages with the print job's own code: printer
+// render, window render with the screen copy, then on past the records the
+// page consumed.
 int renderFile(const char* path)
 {
     // A4 at 300 dpi, less a quarter inch margin each side.
@@ -119,19 +134,9 @@ int renderFile(const char* path)
         return 1;
     }
     long before = peakResidentKb();
-    int recordCount = 0;
-    readSpoolHeader(stream, &recordCount, nullptr, nullptr);
-    seekTo(stream, 0);
-    PagePlacement onPrinter = {-75, -75, dpi, dpi, areaWidth, areaHeight};
-    PagePlacement onWindow = {0, 0, 96, 96, 1280, 1024};
-    int pages = 0;
-    for (int record = 0; record < recordCount; record = nextPageRecord(stream, record, recordCount)) {
-        int64_t start = tell(stream);
-        renderPage(printer, onPrinter, stream, record, recordCount, false);
-        seekTo(stream, start);
-        renderPage(window, onWindow, stream, record, recordCount, true);
-        pages++;
-    }
+    JobPages job = {{printer, {-75, -75, dpi, dpi, areaWidth, areaHeight}, window, {0, 0, 96, 96, 1280, 1024}}, 0};
+    walkPages(stream, renderJobPageOf, &job, nullptr);
+    int pages = job.pages;
     closeSpoolStream(stream);
     releaseScreenCopy();
     destroyPageSurface(window);

@@ -1,10 +1,10 @@
 // Fuzzes a whole print job on the software surface: the input is the spool
 // file, walked page by page exactly as the job walks it.
 //
-// For each page the printer render comes first (300 dpi, the origin moved
-// back by the physical offsets), then the stream goes back to where the page
-// started and the window render follows (96 dpi, keeping the screen copy);
-// then the records the page consumed are passed over (nextPageRecord).
+// The pages are walked and drawn by the job's own code (page_walk.h,
+// job_page.h): the printer render (300 dpi, the origin moved back by the
+// physical offsets), then the window render from the same start (96 dpi,
+// keeping the screen copy), then past the records the page consumed.
 // Both surfaces are kept smaller than a real sheet and screen, the window
 // the size of the hand-held's own screen. The renderer uses the area only to
 // whiten it and to size the screen copy, so the walk is the same; whitening
@@ -23,8 +23,10 @@
 #include <cstring>
 
 #include "fuzz/fuzz_input.h"
+#include "jobs/job_page.h"
 #include "render/bitmap_surface.h"
 #include "render/page_renderer.h"
+#include "render/page_walk.h"
 #include "spool/spool_records.h"
 #include "spool/spool_stream.h"
 #if defined(FUZZ_PDF_PAGES)
@@ -81,33 +83,28 @@ bool sameRows(DrawSurface* left, DrawSurface* right)
     return true;
 }
 
-void printPage(SpoolStream* stream, int page, int count)
+// One page as the print job draws it, with what must hold of its renders.
+int printPage(void*, SpoolStream* stream, const WalkedPage& page)
 {
-    int64_t pageStart = tell(stream);
-    int printed = renderPage(printer, printerPlacement(), stream, page, count, false);
-    int64_t printedEnd = tell(stream);
-    fuzzCheck(printed == 0 || printed == -1, "a render is drawn or refused");
-    fuzzCheck(printed == 0 || printedEnd == pageStart, "a refused page leaves the stream alone");
-#if defined(FUZZ_PDF_PAGES)
-    fuzzCheck(finishPdfPage(pdf) == 0, "the printed page goes into the PDF");
-#endif
-    seekTo(stream, pageStart);
-
-    int shown = renderPage(window, windowPlacement(), stream, page, count, true);
-    fuzzCheck(shown == printed, "printer and window agree on refusing a page");
-    fuzzCheck(tell(stream) == printedEnd, "printer and window read the same bytes");
+    const JobSurfaces surfaces = {printer, printerPlacement(), window, windowPlacement()};
+    JobPageRenders renders = renderJobPage(surfaces, stream, page);
+    fuzzCheck(renders.printed == 0 || renders.printed == -1, "a render is drawn or refused");
+    fuzzCheck(renders.printed == 0 || renders.printedEnd == page.start, "a refused page leaves the stream alone");
+    fuzzCheck(renders.shown == renders.printed, "printer and window agree on refusing a page");
+    fuzzCheck(tell(stream) == renders.printedEnd, "printer and window read the same bytes");
     fuzzCheck(screenCopy.bitmap != nullptr && screenCopy.width == windowWidth && screenCopy.height == windowHeight,
               "the window render leaves a screen copy of its area");
+#if defined(FUZZ_PDF_PAGES)
+    // The window's render leaves the printer's surface as the printer drew it.
+    fuzzCheck(finishPdfPage(pdf) == 0, "the printed page goes into the PDF");
+#endif
+    return 0;
 }
 
 void runJob(SpoolStream* stream)
 {
     int count = 0;
-    readSpoolHeader(stream, &count, nullptr, nullptr);
-    seekTo(stream, 0);
-    for (int page = 0; page < count; page = nextPageRecord(stream, page, count)) {
-        printPage(stream, page, count);
-    }
+    walkPages(stream, printPage, nullptr, &count);
     // The window repaints from the copy of the last page shown. Compared once
     // per job: a page-sized comparison per page would cost more than the
     // pages themselves.

@@ -1,10 +1,9 @@
 // The print job runner.
 //
-// For each page the job renders twice from the same stream position: first
-// on the printer, then on the main window (which keeps the screen copy). The
-// window's render decides where the next page starts and whether the page
-// counts, so the printer and the window always see the same bytes and the
-// counters follow what the user saw.
+// The job walks the file's pages (page_walk.h) and makes each page a print
+// document of its own, drawn on the printer and then on the main window by
+// the job's page code (job_page.h), whose window render decides whether the
+// page counts.
 //
 // The default printer is found with EnumPrintersA at level 5. On NT-family
 // Windows, and on Wine, the PRINTER_ENUM_DEFAULT flag succeeds there without
@@ -19,8 +18,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "jobs/job_page.h"
 #include "render/gdi_surface.h"
-#include "render/page_renderer.h"
+#include "render/page_walk.h"
 #include "spool/spool_stream.h"
 
 SpoolerOptions spoolerOptions = {false, false};
@@ -105,73 +105,57 @@ void setJobTitle(HWND window, int imageNumber)
     SetWindowTextA(window, title);
 }
 
-PagePlacement printerPlacement(DrawSurface* printer)
+// What the job's page visitor needs besides the stream.
+struct PrintRun {
+    bool printing;  // not only shown: each page must start a document
+    JobSurfaces surfaces;
+    HWND window;
+    int imageNumber;  // the title's number: the pages shown so far, plus one
+};
+
+// Prints and shows one page, each page a print document of its own.
+// Returns -1 to end the job when the printer can't start the document.
+int printPage(void* context, SpoolStream* stream, const WalkedPage& page)
 {
-    PagePlacement placement;
-    int offsetX = 0;
-    int offsetY = 0;
-    surfacePhysicalOffset(printer, &offsetX, &offsetY);
-    placement.originX = -offsetX;
-    placement.originY = -offsetY;
-    surfaceDpi(printer, &placement.dpiX, &placement.dpiY);
-    surfaceArea(printer, &placement.areaWidth, &placement.areaHeight);
-    return placement;
+    PrintRun* run = static_cast<PrintRun*>(context);
+    DrawSurface* printer = run->surfaces.printer;
+    if (run->printing) {
+        if (startPrintDocument(printer) != 0) {
+            showMessage(documentErrorText, printErrorCaption);
+            return -1;
+        }
+        if (startPrintPage(printer) != 0) {
+            showMessage(pageErrorText, printErrorCaption);
+            endPrintDocument(printer);
+            return -1;
+        }
+        // Asked of the page just started, as drivers may set the device up
+        // anew for each page.
+        run->surfaces.onPrinter = printerPagePlacement(printer);
+    }
+    setJobTitle(run->window, run->imageNumber);
+    if (renderJobPage(run->surfaces, stream, page).shown == 0) {
+        run->imageNumber++;
+        spoolerCounters.pagesProcessed++;
+    }
+    if (run->printing) {
+        endPrintPage(printer);
+        endPrintDocument(printer);
+    }
+    return 0;
 }
 
-// The window's surface reports the whole screen as its area, which also
-// sizes the screen copy.
-PagePlacement windowPlacement(DrawSurface* windowSurface)
-{
-    PagePlacement placement;
-    placement.originX = 0;
-    placement.originY = 0;
-    surfaceDpi(windowSurface, &placement.dpiX, &placement.dpiY);
-    surfaceArea(windowSurface, &placement.areaWidth, &placement.areaHeight);
-    return placement;
-}
-
-// Prints and shows every page of the open stream.
+// Prints and shows every page of the open stream. Without a printer (there
+// is no default printer) a printing job's first page says it can't start.
 void printPages(SpoolStream* stream, DrawSurface* printer, DrawSurface* windowSurface, HWND window)
 {
-    const bool printing = !spoolerOptions.screenOnly;
-    int count = 0;
-    readSpoolHeader(stream, &count, nullptr, nullptr);
-    seekTo(stream, 0);
     spoolerCounters.jobsProcessed++;
-    int imageNumber = 1;
-
-    for (int page = 0; page < count;) {
-        if (printing) {
-            if (startPrintDocument(printer) != 0) {
-                showMessage(documentErrorText, printErrorCaption);
-                return;
-            }
-            if (startPrintPage(printer) != 0) {
-                showMessage(pageErrorText, printErrorCaption);
-                endPrintDocument(printer);
-                return;
-            }
-        }
-        PagePlacement onWindow = windowPlacement(windowSurface);
-        setJobTitle(window, imageNumber);
-        int64_t pageStart = tell(stream);
-        if (printing) {
-            renderPage(printer, printerPlacement(printer), stream, page, count, false);
-            seekTo(stream, pageStart);
-        }
-        if (renderPage(windowSurface, onWindow, stream, page, count, true) == 0) {
-            imageNumber++;
-            spoolerCounters.pagesProcessed++;
-        }
-        if (printing) {
-            endPrintPage(printer);
-        }
-        int nextPage = nextPageRecord(stream, page, count);
-        if (printing) {
-            endPrintDocument(printer);
-        }
-        page = nextPage;
+    PrintRun run = {!spoolerOptions.screenOnly, {nullptr, {}, windowSurface, windowPagePlacement(windowSurface)},
+                    window, 1};
+    if (run.printing) {
+        run.surfaces.printer = printer;
     }
+    walkPages(stream, printPage, &run, nullptr);
 }
 
 }  // namespace

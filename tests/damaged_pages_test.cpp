@@ -1,11 +1,11 @@
 // Damaged spool files printed as a job prints them, one fault per case.
 //
-// Each file is walked page by page like the print job: the printer render
-// (300 dpi, origin moved back by the physical offsets), back to the page's
-// start, the window render (96 dpi, keeping the screen copy), then past the
-// records the page consumed. A case states how many pages the walk makes,
-// which of them are refused, and how many black pixels each leaves on the
-// window. At 96 dpi a 96 dpi image keeps its size and a glyph is drawn at its
+// Each file is walked and drawn page by page by the print job's own code
+// (page_walk.h, job_page.h): the printer render (300 dpi, origin moved back
+// by the physical offsets), the window render from the page's start (96 dpi,
+// keeping the screen copy), then past the records the page consumed. A case
+// states how many pages the walk makes, which of them are refused, and how
+// many black pixels each leaves on the window. At 96 dpi a 96 dpi image keeps its size and a glyph is drawn at its
 // native 9 x 15, so those counts follow from the file's bytes alone: they are
 // worked out in the comments, not read off a run.
 //
@@ -24,9 +24,11 @@
 #include <string>
 #include <vector>
 
+#include "jobs/job_page.h"
 #include "render/bitmap_surface.h"
 #include "render/mono_font.h"
 #include "render/page_renderer.h"
+#include "render/page_walk.h"
 #include "tests/spool_builder.h"
 
 using namespace spooltest;
@@ -403,31 +405,36 @@ struct JobResult {
     std::vector<int> black;
 };
 
-// Walks the file as the print job does. Both renders of a page start from
-// the same position, so they must read the same bytes and agree on refusing.
+struct PrintedJob {
+    JobSurfaces surfaces;
+    JobResult result;
+};
+
+int printJobPage(void* context, SpoolStream* stream, const WalkedPage& page)
+{
+    PrintedJob* job = static_cast<PrintedJob*>(context);
+    JobResult& result = job->result;
+    JobPageRenders renders = renderJobPage(job->surfaces, stream, page);
+    EXPECT_EQ(renders.printed, renders.shown) << "page " << result.pages;
+    EXPECT_EQ(renders.printedEnd, tell(stream)) << "page " << result.pages;
+    if (renders.shown != 0) {
+        result.refused.push_back(result.pages);
+    }
+    result.black.push_back(blackPixels(job->surfaces.window, windowSize));
+    result.pages++;
+    return 0;
+}
+
+// Walks and draws the file with the print job's own code. Both renders of a
+// page start from the same position, so they must read the same bytes and
+// agree on refusing.
 JobResult printJob(SpoolStream* stream, DrawSurface* printer, DrawSurface* window)
 {
-    const PagePlacement onPrinter = {-printerOffset, -printerOffset, 300, 300, printerWidth, printerHeight};
-    const PagePlacement onWindow = {0, 0, 96, 96, windowSize, windowSize};
-    JobResult job;
-    int count = 0;
-    readSpoolHeader(stream, &count, nullptr, nullptr);
-    seekTo(stream, 0);
-    for (int record = 0; record < count; record = nextPageRecord(stream, record, count)) {
-        int64_t pageStart = tell(stream);
-        int printed = renderPage(printer, onPrinter, stream, record, count, false);
-        int64_t printedEnd = tell(stream);
-        seekTo(stream, pageStart);
-        int shown = renderPage(window, onWindow, stream, record, count, true);
-        EXPECT_EQ(printed, shown) << "page " << job.pages;
-        EXPECT_EQ(printedEnd, tell(stream)) << "page " << job.pages;
-        if (shown != 0) {
-            job.refused.push_back(job.pages);
-        }
-        job.black.push_back(blackPixels(window, windowSize));
-        job.pages++;
-    }
-    return job;
+    PrintedJob job = {{printer, {-printerOffset, -printerOffset, 300, 300, printerWidth, printerHeight}, window,
+                       {0, 0, 96, 96, windowSize, windowSize}},
+                      {}};
+    walkPages(stream, printJobPage, &job, nullptr);
+    return job.result;
 }
 
 class DamagedPagesTest : public testing::TestWithParam<DamagedCase> {

@@ -15,6 +15,7 @@
 
 #include "render/gdi_surface.h"
 #include "render/page_renderer.h"
+#include "render/page_walk.h"
 #include "tests/spool_builder.h"
 #include "tests/win_test_support.h"
 
@@ -132,6 +133,18 @@ struct MemoryPage {
     }
 };
 
+int renderGdiPage(void* context, SpoolStream* stream, const WalkedPage& page)
+{
+    MemoryPage memory;
+    int dpiX = 0;
+    int dpiY = 0;
+    surfaceDpi(memory.surface, &dpiX, &dpiY);
+    PagePlacement placement = {0, 0, dpiX, dpiY, pageWidth, pageHeight};
+    renderPage(memory.surface, placement, stream, page.firstRecord, page.recordCount, true);
+    static_cast<std::vector<Rows>*>(context)->push_back(memory.rows());
+    return 0;
+}
+
 // Every page of the file through GDI, walked as the print job walks it.
 std::vector<Rows> renderWithGdi(const std::string& spoolPath)
 {
@@ -140,18 +153,7 @@ std::vector<Rows> renderWithGdi(const std::string& spoolPath)
     if (stream == nullptr) {
         return pages;
     }
-    int count = 0;
-    readSpoolHeader(stream, &count, nullptr, nullptr);
-    seekTo(stream, 0);
-    for (int page = 0; page < count; page = nextPageRecord(stream, page, count)) {
-        MemoryPage memory;
-        int dpiX = 0;
-        int dpiY = 0;
-        surfaceDpi(memory.surface, &dpiX, &dpiY);
-        PagePlacement placement = {0, 0, dpiX, dpiY, pageWidth, pageHeight};
-        renderPage(memory.surface, placement, stream, page, count, true);
-        pages.push_back(memory.rows());
-    }
+    walkPages(stream, renderGdiPage, &pages, nullptr);
     closeSpoolStream(stream);
     releaseScreenCopy();
     return pages;

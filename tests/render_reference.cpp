@@ -12,6 +12,7 @@
 
 #include "render/bitmap_surface.h"
 #include "render/page_renderer.h"
+#include "render/page_walk.h"
 
 namespace {
 
@@ -30,25 +31,30 @@ bool writePage(std::FILE* out, DrawSurface* surface, int width, int height)
     return true;
 }
 
+struct ReferencePages {
+    std::FILE* out;
+    int width;
+    int height;
+};
+
+int renderReferencePage(void* context, SpoolStream* stream, const WalkedPage& page)
+{
+    const ReferencePages* pages = static_cast<const ReferencePages*>(context);
+    DrawSurface* surface = createPageSurface(pages->width, pages->height, memorySurfaceDpi, memorySurfaceDpi, 0, 0);
+    if (surface == nullptr) {
+        return -1;
+    }
+    PagePlacement placement = {0, 0, memorySurfaceDpi, memorySurfaceDpi, pages->width, pages->height};
+    renderPage(surface, placement, stream, page.firstRecord, page.recordCount, false);
+    bool written = writePage(pages->out, surface, pages->width, pages->height);
+    destroyPageSurface(surface);
+    return written ? 0 : -1;
+}
+
 int renderAllPages(SpoolStream* stream, std::FILE* out, int width, int height)
 {
-    int count = 0;
-    readSpoolHeader(stream, &count, nullptr, nullptr);
-    seekTo(stream, 0);
-    PagePlacement placement = {0, 0, memorySurfaceDpi, memorySurfaceDpi, width, height};
-    for (int page = 0; page < count; page = nextPageRecord(stream, page, count)) {
-        DrawSurface* surface = createPageSurface(width, height, memorySurfaceDpi, memorySurfaceDpi, 0, 0);
-        if (surface == nullptr) {
-            return -1;
-        }
-        renderPage(surface, placement, stream, page, count, false);
-        bool written = writePage(out, surface, width, height);
-        destroyPageSurface(surface);
-        if (!written) {
-            return -1;
-        }
-    }
-    return 0;
+    ReferencePages pages = {out, width, height};
+    return walkPages(stream, renderReferencePage, &pages, nullptr);
 }
 
 }  // namespace
