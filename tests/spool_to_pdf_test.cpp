@@ -27,7 +27,7 @@
 #include "render/bitmap_surface.h"
 #include "tests/png_reader.h"
 #include "tests/spool_builder.h"
-#include "tools/sheet_layout.h"
+#include "tools/tool_front_end.h"
 
 using namespace spooltest;
 namespace fs = std::filesystem;
@@ -108,23 +108,24 @@ int nextTracedPage(void* context, int, bool)
 // the surface reports.
 std::vector<TracedPage> tracePages(const std::string& spoolPath, std::vector<std::string> options)
 {
-    SheetOptions sheetOptions = defaultSheetOptions();
+    std::string input = spoolPath;
     std::vector<char*> argv = {nullptr};
     for (std::string& option : options) {
         argv.push_back(option.data());
     }
-    for (int i = 1; i < int(argv.size()); i++) {
-        EXPECT_EQ(parseSheetOption("test", int(argv.size()), argv.data(), &i, &sheetOptions), 1);
-    }
+    argv.push_back(input.data());
+    const ToolDefinition tool = {"test", "", "", nullptr, nullptr, nullptr, nullptr, nullptr};
+    ToolInput parsed;
+    EXPECT_EQ(parseToolArguments(tool, nullptr, int(argv.size()), argv.data(), &parsed), 0);
     PageTracer tracer;
-    EXPECT_EQ(layOutSheet("test", sheetOptions, &tracer.sheet), 0);
+    EXPECT_EQ(layOutSheet("test", parsed.sheet, &tracer.sheet), 0);
     const SheetLayout& sheet = tracer.sheet;
     DrawSurface* surface = createPageSurface(sheet.areaWidth, sheet.areaHeight, sheet.dpi, sheet.dpi, sheet.offsetX,
                                              sheet.offsetY);
     SpoolStream* stream = openSpoolStream(spoolPath.c_str());
     PageTrace trace = {&tracer, traceText, nullptr};
     tracePageSurface(surface, &trace);
-    walkPages(stream, readRecordCount(stream), surface, sheet, nextTracedPage, &tracer);
+    drawSheetPages(stream, surface, sheet, nextTracedPage, &tracer);
     closeSpoolStream(stream);
     destroyPageSurface(surface);
     tracer.pages.pop_back();
@@ -419,6 +420,23 @@ TEST_F(SpoolToPdf, ArchiveWithTwoSpoolFilesNeedsTheMemberNamed)
 
     ASSERT_EQ(toPdf({"--member", "bob/FERNQUILL_SPOOL_FILE.PDB", archive}).status, 0);
     EXPECT_NE(pageText(at("two.pdf"), 1).at(0).find("FERNQUILL DESKTOP SPOOLER"), std::string::npos);
+}
+
+TEST_F(SpoolToPdf, SpoolToPngTakesTheSameArchives)
+{
+    std::string direct = write("Fernquill_Spool_File.PDB", exampleFile("3-fern.PDB"));
+    std::string archive = write("two.zip", zipArchive({{"alice/Fernquill_Spool_File.PDB", exampleFile("1-memo.PDB")},
+                                                        {"bob/Fernquill_Spool_File.PDB", exampleFile("3-fern.PDB")}}));
+    ASSERT_EQ(run(SPOOL_TO_PNG_PATH, {"--out", work, direct}).status, 0);
+
+    RunResult both = run(SPOOL_TO_PNG_PATH, {"--out", work, archive});
+    EXPECT_NE(both.status, 0);
+    EXPECT_NE(both.err.find("--member"), std::string::npos) << both.err;
+    RunResult bob = run(SPOOL_TO_PNG_PATH, {"--out", work, "--member", "bob/Fernquill_Spool_File.PDB", archive});
+    ASSERT_EQ(bob.status, 0) << bob.err;
+
+    EXPECT_EQ(bob.out, at("two-page-001.png") + "  2550 x 3300\n");
+    EXPECT_EQ(fileText(at("two-page-001.png")), fileText(at("Fernquill_Spool_File-page-001.png")));
 }
 
 // ---- Failures: one line, a non-zero exit, no PDF left behind ---------------------

@@ -1,52 +1,31 @@
 // spool_to_png: renders every page of a spool file to PNG files, as the
 // spooler would print them.
 //
-// The tool plays the printer. A printer reports a drawable area (the sheet
-// less its unprintable margins, the physical offsets, on both sides) and
-// draws with the origin moved up and left by those offsets, so that page
-// position 0 is the paper's edge. Here the page is rendered on a software
-// surface of that area with that origin, and each PNG shows the whole sheet:
-// the area at its offsets, the margins white, as they come out of a printer.
-//
-// The pages are walked exactly as the print job walks them, so the files
-// match what a printer receives: one document per page, also when the
-// renderer refuses the page and the document goes out blank, and records
-// that a page consumed as image data are skipped.
+// The tool plays the printer (sheet_layout.h): each page is rendered on a
+// software surface of the drawable area, and each PNG shows the whole sheet,
+// the area at its offsets and the margins white, as it comes out of a
+// printer. The pages are walked as the print job walks them
+// (tool_front_end.h), so there is one PNG per print document, also for a
+// page the renderer refuses, which goes out blank.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "render/bitmap_surface.h"
-#include "render/page_renderer.h"
-#include "spool/spool_stream.h"
+#include "tools/file_paths.h"
 #include "tools/png_writer.h"
-#include "tools/sheet_layout.h"
+#include "tools/tool_front_end.h"
 
 namespace {
 
-const char toolName[] = "spool_to_png";
-
-const char usageText[] =
-    "usage: spool_to_png [--dpi N] [--paper letter|a4] [--offset X,Y] [--out DIR] FILE.PDB\n"
+const char usageHead[] =
+    "usage: spool_to_png [--dpi N] [--paper letter|a4] [--offset X,Y] [--member NAME] [--out DIR] INPUT\n"
     "\n"
     "Renders every page of a Fernquill spool file to 1-bit PNG files named\n"
-    "DIR/<name>-page-001.png and so on, one per printed page.\n"
+    "DIR/<name>-page-001.png and so on, one per printed page. INPUT is the spool\n"
+    "file, or a zip archive that holds one (Fernquill_Spool_File.PDB, in any folder).\n"
     "\n";
-const char usageTail[] =
-    "  --out DIR        existing folder for the PNG files (default .)\n"
-    "  --help           this text\n";
-
-const int exitFailure = 1;
-const int exitUsage = 2;
-const int maxPathLength = 1023;
-
-struct ToolOptions {
-    SheetOptions sheet;
-    const char* outDir;
-    const char* spoolPath;
-    bool help;
-};
+const char usageTail[] = "  --out DIR        existing folder for the PNG files (default .)\n";
 
 // What the PNG writer asks rows of: the rendered area, placed on the sheet.
 struct SheetRows {
@@ -56,51 +35,11 @@ struct SheetRows {
     int rowBytes;
 };
 
-int badArgument(const char* what, const char* value)
-{
-    std::fprintf(stderr, "spool_to_png: %s%s%s\n", what, value != nullptr ? ": " : "", value != nullptr ? value : "");
-    return -1;
-}
-
-// Fills options from the command line; on a bad argument says which and
-// returns -1.
-int parseArguments(int argc, char** argv, ToolOptions* options)
-{
-    options->sheet = defaultSheetOptions();
-    options->outDir = ".";
-    options->spoolPath = nullptr;
-    options->help = false;
-
-    for (int i = 1; i < argc; i++) {
-        const char* argument = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        int sheetOption = parseSheetOption(toolName, argc, argv, &i, &options->sheet);
-        if (sheetOption < 0) {
-            return -1;
-        } else if (sheetOption > 0) {
-            continue;
-        } else if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
-            options->help = true;
-            return 0;
-        } else if (std::strcmp(argument, "--out") == 0) {
-            if (value == nullptr || *value == '\0') {
-                return badArgument("--out needs a folder", nullptr);
-            }
-            options->outDir = value;
-            i++;
-        } else if (argument[0] == '-' && argument[1] != '\0') {
-            return badArgument("unknown option", argument);
-        } else if (options->spoolPath != nullptr) {
-            return badArgument("only one spool file at a time; also given", argument);
-        } else {
-            options->spoolPath = argument;
-        }
-    }
-    if (options->spoolPath == nullptr) {
-        return badArgument("no spool file given", nullptr);
-    }
-    return 0;
-}
+// The tool's options and what it needs while the pages are written.
+struct PngOutput {
+    const char* outDir;
+    SheetRows rows;
+};
 
 // ORs areaWidth pixels of an area row into a sheet row, starting at pixel
 // offsetX. The area's own row may carry stray bits past its width; they are
@@ -134,34 +73,48 @@ const unsigned char* sheetRowAt(void* context, int y)
     return rows->row;
 }
 
-int makePagePath(char* path, size_t capacity, const char* outDir, const char* baseName, int pageNumber)
+int parseOption(void* context, int argc, char** argv, int* i)
 {
-    size_t dirLength = std::strlen(outDir);
-    bool hasSeparator = dirLength > 0 && (outDir[dirLength - 1] == '/' || outDir[dirLength - 1] == '\\');
-    int written = std::snprintf(path, capacity, "%s%s%s-page-%03d.png", outDir, hasSeparator ? "" : "/", baseName,
-                                pageNumber);
-    return written > 0 && static_cast<size_t>(written) < capacity ? 0 : -1;
+    if (std::strcmp(argv[*i], "--out") != 0) {
+        return 0;
+    }
+    const char* value = toolOptionValue(argc, argv, i);
+    if (value == nullptr) {
+        return badToolArgument("spool_to_png", "--out needs a folder", nullptr);
+    }
+    static_cast<PngOutput*>(context)->outDir = value;
+    return 1;
 }
 
-// What each page needs once it is drawn: where its PNG goes.
-struct PngPages {
-    const ToolOptions* options;
-    const SheetLayout* sheet;
-    SheetRows rows;
-    char baseName[maxPathLength + 1];
-};
-
-// Writes the page just drawn; exitFailure once a PNG can't be written.
-int writePage(void* context, int pageNumber, bool refused)
+int startOutput(void* context, ToolPages* pages)
 {
-    PngPages* pages = static_cast<PngPages*>(context);
-    const SheetLayout& sheet = *pages->sheet;
-    char pagePath[maxPathLength + 1];
-    if (makePagePath(pagePath, sizeof pagePath, pages->options->outDir, pages->baseName, pageNumber) != 0) {
-        std::fprintf(stderr, "spool_to_png: output path too long in %s\n", pages->options->outDir);
+    PngOutput* output = static_cast<PngOutput*>(context);
+    const SheetLayout& sheet = pages->sheet;
+    int rowBytes = (sheet.sheetWidth + 7) / 8;
+    output->rows = {pages->surface, &pages->sheet, new (std::nothrow) unsigned char[static_cast<size_t>(rowBytes)],
+                    rowBytes};
+    if (output->rows.row == nullptr) {
+        std::fprintf(stderr, "spool_to_png: not enough memory for a %d x %d page at %d dpi\n", sheet.areaWidth,
+                     sheet.areaHeight, sheet.dpi);
         return exitFailure;
     }
-    if (writeMonochromePng(pagePath, sheet.sheetWidth, sheet.sheetHeight, sheet.dpi, sheetRowAt, &pages->rows) != 0) {
+    return 0;
+}
+
+// Writes the page just drawn; exitFailure once a PNG can't be written.
+int writePage(void* context, ToolPages* pages, int pageNumber, bool refused)
+{
+    PngOutput* output = static_cast<PngOutput*>(context);
+    const SheetLayout& sheet = pages->sheet;
+    char name[maxToolPathLength + 1];
+    char pagePath[maxToolPathLength + 1];
+    int written = std::snprintf(name, sizeof name, "%s-page-%03d.png", pages->baseName, pageNumber);
+    if (written < 0 || static_cast<size_t>(written) >= sizeof name ||
+        pathInFolder(output->outDir, name, pagePath, sizeof pagePath) != 0) {
+        std::fprintf(stderr, "spool_to_png: output path too long in %s\n", output->outDir);
+        return exitFailure;
+    }
+    if (writeMonochromePng(pagePath, sheet.sheetWidth, sheet.sheetHeight, sheet.dpi, sheetRowAt, &output->rows) != 0) {
         std::fprintf(stderr, "spool_to_png: cannot write %s\n", pagePath);
         return exitFailure;
     }
@@ -169,56 +122,18 @@ int writePage(void* context, int pageNumber, bool refused)
     return 0;
 }
 
-int convertSpoolFile(const ToolOptions& options, const SheetLayout& sheet)
+int finishOutput(void* context, ToolPages*, int stopped)
 {
-    SpoolStream* stream = openSpoolStream(options.spoolPath);
-    if (stream == nullptr) {
-        std::fprintf(stderr, "spool_to_png: cannot open spool file %s\n", options.spoolPath);
-        return exitFailure;
-    }
-    int recordCount = readRecordCount(stream);
-    if (recordCount <= 0) {
-        std::printf("%s: no pages (record count %d)\n", options.spoolPath, recordCount);
-        closeSpoolStream(stream);
-        return 0;
-    }
-
-    int result = exitFailure;
-    DrawSurface* surface = createPageSurface(sheet.areaWidth, sheet.areaHeight, sheet.dpi, sheet.dpi, sheet.offsetX,
-                                             sheet.offsetY);
-    unsigned char* sheetRow = new (std::nothrow) unsigned char[(static_cast<size_t>(sheet.sheetWidth) + 7) / 8];
-    if (surface == nullptr || sheetRow == nullptr) {
-        std::fprintf(stderr, "spool_to_png: not enough memory for a %d x %d page at %d dpi\n", sheet.areaWidth,
-                     sheet.areaHeight, sheet.dpi);
-    } else {
-        PngPages pages = {&options, &sheet, {surface, &sheet, sheetRow, (sheet.sheetWidth + 7) / 8}, {}};
-        spoolBaseName(options.spoolPath, pages.baseName, sizeof pages.baseName);
-        result = walkPages(stream, recordCount, surface, sheet, writePage, &pages);
-    }
-    delete[] sheetRow;
-    if (surface != nullptr) {
-        destroyPageSurface(surface);
-    }
-    closeSpoolStream(stream);
-    return result;
+    delete[] static_cast<PngOutput*>(context)->rows.row;
+    return stopped;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    ToolOptions options;
-    if (parseArguments(argc, argv, &options) != 0) {
-        std::fprintf(stderr, "Try 'spool_to_png --help'.\n");
-        return exitUsage;
-    }
-    if (options.help) {
-        printUsage(usageText, usageTail);
-        return 0;
-    }
-    SheetLayout sheet;
-    if (layOutSheet(toolName, options.sheet, &sheet) != 0) {
-        return exitUsage;
-    }
-    return convertSpoolFile(options, sheet);
+    const ToolDefinition tool = {"spool_to_png", usageHead, usageTail, parseOption, nullptr,
+                                 startOutput,    writePage, finishOutput};
+    PngOutput output = {".", {nullptr, nullptr, nullptr, 0}};
+    return runTool(tool, &output, argc, argv);
 }

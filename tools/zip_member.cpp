@@ -132,21 +132,6 @@ int copyMember(const char* tool, zip_t* zip, int64_t index, const char* archive,
 
 }  // namespace
 
-int isZipArchive(const char* path)
-{
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        return -1;
-    }
-    unsigned char start[4] = {0, 0, 0, 0};
-    size_t got = std::fread(start, 1, sizeof start, file);
-    std::fclose(file);
-    // A local file header, or the end record of an empty archive.
-    bool zip = got == 4 && start[0] == 'P' && start[1] == 'K' &&
-               ((start[2] == 3 && start[3] == 4) || (start[2] == 5 && start[3] == 6));
-    return zip ? 1 : 0;
-}
-
 int extractSpoolMember(const char* tool, const char* archive, const char* memberName, char* temporaryPath,
                        size_t capacity)
 {
@@ -163,8 +148,8 @@ int extractSpoolMember(const char* tool, const char* archive, const char* member
     int result = -1;
     if (index >= 0) {
         const char* folder = std::getenv("TMPDIR");
-        int written = std::snprintf(temporaryPath, capacity, "%s/spool_to_pdf-XXXXXX",
-                                    folder != nullptr && *folder != '\0' ? folder : "/tmp");
+        int written = std::snprintf(temporaryPath, capacity, "%s/%s-XXXXXX",
+                                    folder != nullptr && *folder != '\0' ? folder : "/tmp", tool);
         int file = written > 0 && static_cast<size_t>(written) < capacity ? mkstemp(temporaryPath) : -1;
         if (file < 0) {
             std::fprintf(stderr, "%s: cannot make a temporary file for the spool file of %s\n", tool, archive);

@@ -21,10 +21,6 @@ extern const char spoolMemberName[];
 // of the largest Palm OS hand-helds, many times any print job.
 const uint64_t maxSpoolMemberBytes = static_cast<uint64_t>(256) << 20;
 
-// 1 when the file starts as a zip archive does, 0 when it does not (a spool
-// file), -1 when it can't be read.
-int isZipArchive(const char* path);
-
 // Copies the archive's spool file into a new temporary file and puts its
 // path in temporaryPath; the caller removes it. memberName, when not
 // nullptr, names the member to take (its path in the archive, in any case)
