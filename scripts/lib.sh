@@ -40,6 +40,39 @@ buildPackages=(
 )
 
 export WINEDEBUG=-all
+
+# Whether this machine runs 32-bit x86 programs. Some Linux kernels don't
+# (IA-32 emulation off, as in some virtual machines): exec then fails with
+# "Exec format error", and so does Debian's wine command, which starts every
+# program, 64-bit ones too, through the 32-bit loader once wine32 is
+# installed. Asked of the 32-bit loader itself, so it is only known after
+# the packages are in.
+machineRuns32Bit() {
+    [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+# Where the machine runs no 32-bit programs, puts a wine command first on
+# PATH that starts programs with the 64-bit loader, so the 64-bit programs
+# and prefixes work as elsewhere; 32-bit ones can't run here at all. Call it
+# once the packages are installed.
+useWine64WhereNeeded() {
+    if machineRuns32Bit || [ ! -x /usr/lib/wine/wine64 ]; then
+        return 0
+    fi
+    local bin
+    bin="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/wine64-loader"
+    mkdir -p "$bin"
+    local name
+    for name in wine wine-stable; do
+        printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' >"$bin/$name"
+        chmod +x "$bin/$name"
+    done
+    case ":$PATH:" in
+        *":$bin:"*) ;;
+        *) export PATH="$bin:$PATH" ;;
+    esac
+    echo "This machine runs no 32-bit programs: Wine runs the 64-bit programs only"
+}
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 # Makes a fresh Wine prefix at $1 with the settings our programs need.
