@@ -117,7 +117,7 @@ stopXvfb() {
 
 # Gives the Wine prefix $1 a default printer, "Fernquill Test PDF", that
 # writes each print document to a PDF file of its own, by running the setup
-# program $2 (tests/setup_test_printer.cpp, built for Windows) in it. A third
+# program $2 (devtools/setup_test_printer.cpp, built for Windows) in it. A third
 # argument "letter" gives it Letter paper instead of A4. A third argument
 # "<N>dpi" (600dpi) instead adds a second printer beside the default one,
 # "Fernquill Test PDF <N> dpi", printing at that resolution (the default one
