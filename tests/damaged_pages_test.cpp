@@ -18,8 +18,6 @@
 #include <bitset>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -29,6 +27,7 @@
 #include "render/mono_font.h"
 #include "render/page_renderer.h"
 #include "render/page_walk.h"
+#include "tests/files.h"
 #include "tests/spool_builder.h"
 
 using namespace spooltest;
@@ -488,12 +487,6 @@ INSTANTIATE_TEST_SUITE_P(Faults, DamagedPagesTest, testing::ValuesIn(damagedCase
 // refused one blank. A file without pages gives no PDF.
 class DamagedPdfTest : public testing::TestWithParam<DamagedCase> {};
 
-std::string textOf(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
-
 TEST_P(DamagedPdfTest, SpoolToPdfWritesEveryPageTheJobWalks)
 {
     const DamagedCase& damaged = GetParam();
@@ -504,10 +497,10 @@ TEST_P(DamagedPdfTest, SpoolToPdfWritesEveryPageTheJobWalks)
 
     std::string command = "'" SPOOL_TO_PDF_PATH "' -o '" + pdf + "' '" + spool.path() + "' >'" + output + "' 2>&1";
     int status = std::system(command.c_str());
-    std::string said = textOf(output);
+    std::string said = readWholeFile(output);
     int pages = -1;
     if (std::system(("pdfinfo '" + pdf + "' >'" + output + "' 2>&1").c_str()) == 0) {
-        std::string info = textOf(output);
+        std::string info = readWholeFile(output);
         size_t at = info.find("Pages:");
         pages = at != std::string::npos ? std::atoi(info.c_str() + at + 6) : -1;
     }

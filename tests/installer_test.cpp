@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/resource.h"
+#include "tests/files.h"
 #include "tests/spool_builder.h"
 #include "tests/spooler_process.h"
 #include "tests/win_test_support.h"
@@ -234,22 +235,6 @@ int exitSpooler(HWND window)
     return static_cast<int>(exitCode);
 }
 
-std::string readFile(const std::string& path)
-{
-    std::string bytes;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return bytes;
-    }
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-        bytes.append(buffer, got);
-    }
-    CloseHandle(file);
-    return bytes;
-}
-
 class InstallerTest : public testing::Test {
 protected:
     void SetUp() override
@@ -394,7 +379,7 @@ TEST_F(InstallerTest, UpgradeWhileTheSpoolerRunsEndsItThroughExitReplacesItsFile
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, uninstallKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &entry));
     RegSetValueExA(entry, "DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>("1.0.0"), 6);
     RegCloseKey(entry);
-    std::string licence = readFile(folder + "\\LICENSE.txt");
+    std::string licence = readWholeFile(folder + "\\LICENSE.txt");
     ASSERT_TRUE(writeWholeFile(folder + "\\LICENSE.txt", Bytes(licence.begin(), licence.end()) + Bytes{'O', 'L', 'D'}));
     HANDLE file = CreateFileA(program.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
@@ -412,7 +397,7 @@ TEST_F(InstallerTest, UpgradeWhileTheSpoolerRunsEndsItThroughExitReplacesItsFile
     std::string version;
     EXPECT_TRUE(readString(uninstallKey, "DisplayVersion", &version));
     EXPECT_EQ(FERNQUILL_VERSION_TEXT, version);
-    EXPECT_EQ(licence, readFile(folder + "\\LICENSE.txt"));
+    EXPECT_EQ(licence, readWholeFile(folder + "\\LICENSE.txt"));
     WIN32_FILE_ATTRIBUTE_DATA programFile;
     ASSERT_TRUE(GetFileAttributesExA(program.c_str(), GetFileExInfoStandard, &programFile));
     EXPECT_NE(0, CompareFileTime(&old, &programFile.ftLastWriteTime)) << "the program was not replaced";
@@ -470,9 +455,9 @@ TEST_F(InstallerTest, UninstallWhileTheSpoolerRunsRemovesWhatSetupWroteAndNothin
     EXPECT_FALSE(readString(runKey, runValue, &logon));
     EXPECT_EQ(0, entriesNamed(SPOOLER_PRODUCT_NAME));
 
-    std::string spool = readFile(spoolPath);
+    std::string spool = readWholeFile(spoolPath);
     EXPECT_EQ(std::string(spoolBytes.begin(), spoolBytes.end()), spool);
-    EXPECT_EQ("PRC", readFile(backup + "\\Saved_Preferences.PRC"));
+    EXPECT_EQ("PRC", readWholeFile(backup + "\\Saved_Preferences.PRC"));
     HKEY core;
     char registered[MAX_PATH] = "";
     DWORD size = sizeof(registered) - 1;
@@ -492,7 +477,7 @@ TEST_F(InstallerTest, UninstallKeepsTheFolderWhenSomethingElseIsInIt)
     ASSERT_TRUE(uninstallQuietly());
 
     EXPECT_FALSE(exists(program));
-    EXPECT_EQ("hi", readFile(notes));
+    EXPECT_EQ("hi", readWholeFile(notes));
     DeleteFileA(notes.c_str());
     // The uninstaller's copy may still be leaving when the entry goes.
     EXPECT_TRUE(waitFor([&] { return RemoveDirectoryA(folder.c_str()) != FALSE; }, startTimeoutMs))

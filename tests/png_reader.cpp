@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+
+#include "tests/files.h"
 
 namespace spooltest {
 
@@ -58,8 +58,8 @@ std::string unfilter(const Bytes& filtered, DecodedPng* png)
 DecodedPng readPng(const std::string& path)
 {
     DecodedPng png;
-    std::ifstream file(path, std::ios::binary);
-    Bytes bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string contents = readWholeFile(path);
+    Bytes bytes(contents.begin(), contents.end());
     const Bytes signature = {137, 80, 78, 71, 13, 10, 26, 10};
     if (bytes.size() < 8 || !std::equal(signature.begin(), signature.end(), bytes.begin())) {
         png.error = "no PNG signature";

@@ -25,6 +25,7 @@
 
 #include "fernquill_version.h"
 #include "render/bitmap_surface.h"
+#include "tests/files.h"
 #include "tests/png_reader.h"
 #include "tests/spool_builder.h"
 #include "tools/tool_front_end.h"
@@ -33,12 +34,6 @@ using namespace spooltest;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string fileText(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
 
 std::string quoted(const std::string& text)
 {
@@ -143,14 +138,14 @@ Bytes zipArchive(const std::vector<std::pair<std::string, Bytes>>& members)
         EXPECT_GE(zip_file_add(zip, member.first.c_str(), source, ZIP_FL_ENC_UTF_8), 0) << member.first;
     }
     EXPECT_EQ(zip_close(zip), 0);
-    std::string bytes = fileText(path);
+    std::string bytes = readWholeFile(path);
     std::remove(path.c_str());
     return Bytes(bytes.begin(), bytes.end());
 }
 
 Bytes exampleFile(const std::string& name)
 {
-    std::string bytes = fileText(std::string(EXAMPLES_DIR) + "/" + name);
+    std::string bytes = readWholeFile(std::string(EXAMPLES_DIR) + "/" + name);
     return Bytes(bytes.begin(), bytes.end());
 }
 
@@ -225,7 +220,7 @@ protected:
             command += " " + quoted(argument);
         }
         int status = std::system((command + " >" + at("out.txt") + " 2>" + at("err.txt")).c_str());
-        return {status, fileText(at("out.txt")), fileText(at("err.txt"))};
+        return {status, readWholeFile(at("out.txt")), readWholeFile(at("err.txt"))};
     }
 
     RunResult toPdf(const std::vector<std::string>& arguments) { return run(SPOOL_TO_PDF_PATH, arguments); }
@@ -254,7 +249,7 @@ protected:
         std::string number = std::to_string(page);
         run("pdftoppm", {"-mono", "-r", std::to_string(dpi), "-f", number, "-l", number, "-singlefile", pdf,
                          at("back")});
-        std::istringstream file(fileText(at("back.pbm")));
+        std::istringstream file(readWholeFile(at("back.pbm")));
         Raster raster;
         std::string magic;
         file >> magic >> raster.width >> raster.height;
@@ -436,7 +431,7 @@ TEST_F(SpoolToPdf, SpoolToPngTakesTheSameArchives)
     ASSERT_EQ(bob.status, 0) << bob.err;
 
     EXPECT_EQ(bob.out, at("two-page-001.png") + "  2550 x 3300\n");
-    EXPECT_EQ(fileText(at("two-page-001.png")), fileText(at("Fernquill_Spool_File-page-001.png")));
+    EXPECT_EQ(readWholeFile(at("two-page-001.png")), readWholeFile(at("Fernquill_Spool_File-page-001.png")));
 }
 
 // ---- Failures: one line, a non-zero exit, no PDF left behind ---------------------

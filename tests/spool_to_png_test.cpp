@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -19,6 +17,7 @@
 #include "tests/win_test_support.h"
 #endif
 
+#include "tests/files.h"
 #include "tests/png_reader.h"
 #include "tests/spool_builder.h"
 
@@ -71,10 +70,10 @@ std::string inQuotes(const std::string& text)
     return "\"" + text + "\"";
 }
 
+// A file the tool wrote, its line ends as Unix has them.
 std::string fileText(const std::string& path)
 {
-    std::ifstream file(path);
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string text = readWholeFile(path);
     text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
     return text;
 }

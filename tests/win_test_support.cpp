@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tests/files.h"
+
 namespace {
 
 const int messageTextId = 0xFFFF;
@@ -278,26 +280,6 @@ double PrintedPage::blackShare(int x0, int y0, int x1, int y1) const
     return all > 0 ? static_cast<double>(black) / all : 0.0;
 }
 
-namespace {
-
-std::string readWholeFile(const std::string& unixPath)
-{
-    std::string contents;
-    std::FILE* in = std::fopen(windowsPathOf(unixPath).c_str(), "rb");
-    if (in == nullptr) {
-        return contents;
-    }
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof(buffer), in)) > 0) {
-        contents.append(buffer, got);
-    }
-    std::fclose(in);
-    return contents;
-}
-
-}  // namespace
-
 std::string printedText(const std::string& pdf)
 {
     std::string text = pdf + ".txt";
@@ -305,7 +287,7 @@ std::string printedText(const std::string& pdf)
                         30000)) {
         return "";
     }
-    std::string contents = readWholeFile(text);
+    std::string contents = readWholeFile(windowsPathOf(text));
     DeleteFileA(windowsPathOf(text).c_str());
     return contents;
 }
@@ -319,7 +301,7 @@ PrintedPage printedPage(const std::string& pdf, int dpi)
     if (!runUnixCommand(command, image, 30000)) {
         return page;
     }
-    std::string contents = readWholeFile(image);
+    std::string contents = readWholeFile(windowsPathOf(image));
     DeleteFileA(windowsPathOf(image).c_str());
     int width = 0;
     int height = 0;
@@ -366,7 +348,7 @@ std::vector<PrintedWord> printedWords(const std::string& pdf)
                         html, 30000)) {
         return words;
     }
-    std::string contents = readWholeFile(html);
+    std::string contents = readWholeFile(windowsPathOf(html));
     DeleteFileA(windowsPathOf(html).c_str());
     size_t at = 0;
     while ((at = contents.find("<word ", at)) != std::string::npos) {
