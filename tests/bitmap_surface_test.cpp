@@ -4,6 +4,7 @@
 #include "render/bitmap_surface.h"
 #include "render/mono_font.h"
 #include "render/readable_text.h"
+#include "tests/pixels.h"
 
 #include <gtest/gtest.h>
 
@@ -107,17 +108,6 @@ Rows cropRows(const Rows& rows, int x, int y, int width, int height)
         cropped.push_back(rows[row].substr(x, width));
     }
     return cropped;
-}
-
-int blackPixels(DrawSurface* surface)
-{
-    int count = 0;
-    for (const std::string& row : pixelRows(surface)) {
-        for (char pixel : row) {
-            count += pixel == '#' ? 1 : 0;
-        }
-    }
-    return count;
 }
 
 // ---------------------------------------------------------------------------

@@ -15,7 +15,6 @@
 // and the records start at 112, 131, 151 and 172; the file ends at 194.
 #include <gtest/gtest.h>
 
-#include <bitset>
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
@@ -24,10 +23,10 @@
 
 #include "jobs/job_page.h"
 #include "render/bitmap_surface.h"
-#include "render/mono_font.h"
 #include "render/page_renderer.h"
 #include "render/page_walk.h"
 #include "tests/files.h"
+#include "tests/pixels.h"
 #include "tests/spool_builder.h"
 
 using namespace spooltest;
@@ -123,11 +122,7 @@ int inkOf(const std::string& line)
 {
     int ink = 0;
     for (unsigned char character : line) {
-        for (int row = 0; row < monoFontCellHeight; row++) {
-            for (int column = 0; column < monoFontCellWidth; column++) {
-                ink += monoFontPixel(character, column, row) ? 1 : 0;
-            }
-        }
+        ink += glyphBlackPixels(character);
     }
     return ink;
 }
@@ -386,18 +381,6 @@ std::vector<DamagedCase> damagedCases()
     };
 }
 
-int blackPixels(DrawSurface* surface, int height)
-{
-    int black = 0;
-    for (int y = 0; y < height; y++) {
-        const unsigned char* row = surfaceRow(surface, y);
-        for (int i = 0; i < surfaceRowBytes(surface); i++) {
-            black += static_cast<int>(std::bitset<8>(row[i]).count());
-        }
-    }
-    return black;
-}
-
 struct JobResult {
     int pages = 0;
     std::vector<int> refused;
@@ -419,7 +402,7 @@ int printJobPage(void* context, SpoolStream* stream, const WalkedPage& page)
     if (renders.shown != 0) {
         result.refused.push_back(result.pages);
     }
-    result.black.push_back(blackPixels(job->surfaces.window, windowSize));
+    result.black.push_back(blackPixels(job->surfaces.window));
     result.pages++;
     return 0;
 }

@@ -2,6 +2,7 @@
 // tell similar characters apart, where they sit against the baseline, and
 // that the two ways of reading a glyph agree.
 #include "render/mono_font.h"
+#include "tests/pixels.h"
 
 #include <gtest/gtest.h>
 
@@ -22,17 +23,6 @@ bool isUndefined(int character)
         }
     }
     return false;
-}
-
-int inkedPixels(unsigned char character)
-{
-    int count = 0;
-    for (int row = 0; row < monoFontCellHeight; ++row) {
-        for (int column = 0; column < monoFontCellWidth; ++column) {
-            count += monoFontPixel(character, column, row) ? 1 : 0;
-        }
-    }
-    return count;
 }
 
 bool sameGlyph(unsigned char first, unsigned char second)
@@ -79,28 +69,28 @@ TEST(MonoFontInk, EveryDefinedPrintableCharacterIsInked)
         if (character == 0x7F || isUndefined(character) || character == 0xA0) {
             continue;
         }
-        EXPECT_GT(inkedPixels(static_cast<unsigned char>(character)), 0) << hexByte(character);
+        EXPECT_GT(glyphBlackPixels(static_cast<unsigned char>(character)), 0) << hexByte(character);
     }
 }
 
 TEST(MonoFontInk, SpacesAreBlank)
 {
-    EXPECT_EQ(inkedPixels(' '), 0);
-    EXPECT_EQ(inkedPixels(0xA0), 0);
+    EXPECT_EQ(glyphBlackPixels(' '), 0);
+    EXPECT_EQ(glyphBlackPixels(0xA0), 0);
 }
 
 TEST(MonoFontInk, ControlBytesAreBlank)
 {
     for (int character = 0x00; character < 0x20; ++character) {
-        EXPECT_EQ(inkedPixels(static_cast<unsigned char>(character)), 0) << hexByte(character);
+        EXPECT_EQ(glyphBlackPixels(static_cast<unsigned char>(character)), 0) << hexByte(character);
     }
-    EXPECT_EQ(inkedPixels(0x7F), 0);
+    EXPECT_EQ(glyphBlackPixels(0x7F), 0);
 }
 
 TEST(MonoFontInk, BytesUndefinedInCp1252AreBlank)
 {
     for (unsigned char character : undefinedBytes) {
-        EXPECT_EQ(inkedPixels(character), 0) << hexByte(character);
+        EXPECT_EQ(glyphBlackPixels(character), 0) << hexByte(character);
     }
 }
 
@@ -241,7 +231,7 @@ TEST(MonoFontPlacement, GlyphsAreNotMirrored)
             EXPECT_FALSE(leftHalf) << "q column " << column;
         }
     }
-    EXPECT_GT(inkedPixels('b'), 0);
+    EXPECT_GT(glyphBlackPixels('b'), 0);
     EXPECT_EQ(firstInkedRow('d'), ascenderRow);
 }
 

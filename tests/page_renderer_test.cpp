@@ -9,6 +9,7 @@
 #include "render/bitmap_surface.h"
 #include "render/mono_font.h"
 #include "render/page_renderer.h"
+#include "tests/pixels.h"
 #include "tests/spool_builder.h"
 
 using namespace spooltest;
@@ -34,25 +35,13 @@ struct Page {
     Page& operator=(const Page&) = delete;
 };
 
-// Black pixels in the rectangle [x0, x1) x [y0, y1).
-int blackIn(DrawSurface* surface, int x0, int y0, int x1, int y1)
-{
-    int count = 0;
-    for (int y = y0; y < y1; y++) {
-        for (int x = x0; x < x1; x++) {
-            count += isBlackPixel(surface, x, y) ? 1 : 0;
-        }
-    }
-    return count;
-}
-
 // The first and last rows holding any black pixel; (-1, -1) for a white page.
 std::pair<int, int> inkedRows(DrawSurface* surface, int height)
 {
     int first = -1;
     int last = -1;
     for (int y = 0; y < height; y++) {
-        if (blackIn(surface, 0, y, pageWidth, y + 1) > 0) {
+        if (blackPixelsIn(surface, 0, y, pageWidth, y + 1) > 0) {
             if (first < 0) {
                 first = y;
             }
@@ -82,7 +71,7 @@ std::vector<int> lineTops(DrawSurface* surface, int height)
     std::vector<int> tops;
     bool previousInked = false;
     for (int y = 0; y < height; y++) {
-        bool inked = blackIn(surface, 0, y, pageWidth, y + 1) > 0;
+        bool inked = blackPixelsIn(surface, 0, y, pageWidth, y + 1) > 0;
         if (inked && !previousInked) {
             tops.push_back(y);
         }
@@ -141,7 +130,7 @@ TEST_F(PageRendererTest, NegativeOriginShiftsThePageUpAndLeft)
 
     ASSERT_EQ(0, renderPage(page.surface, page.placement, spool.stream(), 0, 1, false));
 
-    EXPECT_EQ(30 * 25, blackIn(page.surface, 0, 0, 100, 100));
+    EXPECT_EQ(30 * 25, blackPixelsIn(page.surface, 0, 0, 100, 100));
     EXPECT_TRUE(isBlackPixel(page.surface, 29, 24));
     EXPECT_FALSE(isBlackPixel(page.surface, 30, 24));
 }
@@ -157,10 +146,10 @@ TEST_F(PageRendererTest, ZeroResolutionDrawsTheImageUnscaled)
 
     // The first image keeps its 20 x 10 pixels at x = 5; the pen moves 10
     // rows, and the second image (96 dpi) is scaled by 300/96 below it.
-    EXPECT_EQ(20 * 10, blackIn(page.surface, 0, 0, 300, 10));
+    EXPECT_EQ(20 * 10, blackPixelsIn(page.surface, 0, 0, 300, 10));
     EXPECT_TRUE(isBlackPixel(page.surface, 5, 0));
     EXPECT_FALSE(isBlackPixel(page.surface, 4, 0));
-    EXPECT_EQ(25 * 12, blackIn(page.surface, 0, 10, 300, 300));
+    EXPECT_EQ(25 * 12, blackPixelsIn(page.surface, 0, 10, 300, 300));
 }
 
 TEST_F(PageRendererTest, ZeroWidthImageDrawsNothingButMovesThePen)
@@ -222,8 +211,8 @@ TEST_F(PageRendererTest, ShrunkImageKeepsItsBlackLines)
 
     ASSERT_EQ(0, renderPage(page.surface, page.placement, spool.stream(), 0, 1, false));
 
-    EXPECT_EQ(10, blackIn(page.surface, 0, 0, 50, 50));
-    EXPECT_EQ(10, blackIn(page.surface, 4, 0, 5, 10));
+    EXPECT_EQ(10, blackPixelsIn(page.surface, 0, 0, 50, 50));
+    EXPECT_EQ(10, blackPixelsIn(page.surface, 4, 0, 5, 10));
 }
 
 // ---- Text -----------------------------------------------------------------
@@ -267,8 +256,8 @@ TEST_F(PageRendererTest, ImageAfterThreeTextLinesStartsThreeLinesDown)
     ASSERT_EQ(0, renderPage(page.surface, page.placement, spool.stream(), 0, 2, false));
 
     int imageTop = 7 + 3 * lineHeight96;
-    EXPECT_EQ(16 * 4, blackIn(page.surface, 0, imageTop, pageWidth, imageTop + 4));
-    EXPECT_EQ(0, blackIn(page.surface, 0, imageTop + 4, pageWidth, pageHeight));
+    EXPECT_EQ(16 * 4, blackPixelsIn(page.surface, 0, imageTop, pageWidth, imageTop + 4));
+    EXPECT_EQ(0, blackPixelsIn(page.surface, 0, imageTop + 4, pageWidth, pageHeight));
     EXPECT_EQ(displayImagePage, displayMode);
 }
 
@@ -302,7 +291,7 @@ TEST_F(PageRendererTest, RecordOfOtherKindDrawsNothingButPassesTheChainOn)
     ASSERT_EQ(0, renderPage(page.surface, page.placement, spool.stream(), 0, 3, false));
 
     // Only the second record is on this page: the third is not chained.
-    EXPECT_EQ(8 * 3, blackIn(page.surface, 0, 0, 100, 100));
+    EXPECT_EQ(8 * 3, blackPixelsIn(page.surface, 0, 0, 100, 100));
     EXPECT_EQ(std::make_pair(0, 2), inkedRows(page.surface, 100));
 }
 
@@ -328,7 +317,7 @@ TEST_F(PageRendererTest, RecordsConsumedAsBitmapDataAreSkipped)
 
     ASSERT_EQ(0, renderPage(page.surface, page.placement, spool.stream(), 0, 4, false));
 
-    EXPECT_EQ(width * height + 8 * 2, blackIn(page.surface, 0, 0, 100, 100));
+    EXPECT_EQ(width * height + 8 * 2, blackPixelsIn(page.surface, 0, 0, 100, 100));
     EXPECT_EQ(std::make_pair(0, height + 1), inkedRows(page.surface, 100));
     int32_t end = 0;
     readRecordExtent(spool.stream(), 3, &end, nullptr);
@@ -348,7 +337,7 @@ TEST_F(PageRendererTest, PageStartingBeforeTheStreamPositionIsRefused)
     EXPECT_EQ(-1, renderPage(page.surface, page.placement, spool.stream(), 1, 2, true));
 
     EXPECT_EQ(secondStart + 1, tell(spool.stream()));
-    EXPECT_EQ(0, blackIn(page.surface, 0, 0, 100, 80));
+    EXPECT_EQ(0, blackPixelsIn(page.surface, 0, 0, 100, 80));
     ASSERT_NE(nullptr, screenCopy.bitmap);
     EXPECT_EQ(100, screenCopy.width);
     EXPECT_EQ(80, screenCopy.height);
@@ -356,7 +345,7 @@ TEST_F(PageRendererTest, PageStartingBeforeTheStreamPositionIsRefused)
     fillWhite(window.surface, 0, 0, 100, 80);
     setBlackPixel(window.surface, 3, 3);
     ASSERT_EQ(0, repaintScreenCopy(window.surface));
-    EXPECT_EQ(0, blackIn(window.surface, 0, 0, 100, 80));
+    EXPECT_EQ(0, blackPixelsIn(window.surface, 0, 0, 100, 80));
 }
 
 // ---- The screen copy ------------------------------------------------------
@@ -389,8 +378,8 @@ TEST_F(PageRendererTest, ScreenCopyHoldsThePageAsDrawnAndIsReplacedByTheNext)
 
     ASSERT_EQ(0, renderPage(page.surface, page.placement, spool.stream(), 2, 3, true));
     ASSERT_EQ(0, repaintScreenCopy(window.surface));
-    EXPECT_EQ(64, blackIn(window.surface, 0, 0, 120, 90));
-    EXPECT_EQ(64, blackIn(window.surface, 50, 50, 58, 58));
+    EXPECT_EQ(64, blackPixelsIn(window.surface, 0, 0, 120, 90));
+    EXPECT_EQ(64, blackPixelsIn(window.surface, 50, 50, 58, 58));
 }
 
 }  // namespace
