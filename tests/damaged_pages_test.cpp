@@ -58,13 +58,6 @@ Bytes solid(int width, int height, int flags = 0)
     return imageRecord(fieldsOf(width, height, flags), Bytes(static_cast<size_t>(rowBytesFor(width)) * height, 0xFF));
 }
 
-SpoolDatabase fourImagePages()
-{
-    SpoolDatabase job;
-    job.records = {solid(8, 1), solid(8, 2), solid(8, 3), solid(8, 4)};
-    return job;
-}
-
 // Where record `record` of fourImagePages() starts; record 4 is the file end.
 uint32_t startOf(int record)
 {

@@ -24,12 +24,6 @@ SpoolDatabase soundDatabase()
     return database;
 }
 
-// Puts the process-wide limit back however the test ends.
-struct ImageMemoryLimitGuard {
-    size_t saved = imageMemoryLimit();
-    ~ImageMemoryLimitGuard() { setImageMemoryLimit(saved); }
-};
-
 // Reads every record the way the renderer does, whatever the extents say,
 // and checks what must hold for any file. Bitmaps are capped so that a
 // garbage header can't ask for half a gigabyte per record.

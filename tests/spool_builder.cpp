@@ -185,6 +185,15 @@ Bytes solidImage(int width, int height, int resolution, int x, int y, int flags)
     return imageRecord(fields, Bytes(static_cast<size_t>(rowBytesFor(width)) * height, 0xFF));
 }
 
+SpoolDatabase fourImagePages()
+{
+    SpoolDatabase job;
+    for (int rows = 1; rows <= 4; rows++) {
+        job.records.push_back(solidImage(8, rows, 96));
+    }
+    return job;
+}
+
 int rowBytesFor(int width)
 {
     return (width + 7) / 8;

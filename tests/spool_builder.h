@@ -81,6 +81,16 @@ Bytes imageRecord(const ImageFields& fields, const Bytes& bitmapData);
 // across and down.
 Bytes solidImage(int width, int height, int resolution, int x = 0, int y = 0, int flags = 0);
 
+// Four pages, each a solid 96 dpi image 8 pixels wide and 1 to 4 rows high
+// (8, 16, 24 and 32 black pixels): a sound file for damaging one thing.
+SpoolDatabase fourImagePages();
+
+// Puts the process-wide limit on image bitmaps back however the test ends.
+struct ImageMemoryLimitGuard {
+    size_t saved = imageMemoryLimit();
+    ~ImageMemoryLimitGuard() { setImageMemoryLimit(saved); }
+};
+
 // Where the bitmap data starts inside an image record.
 const int imageBitmapOffset = 2 + imageHeaderSize;
 

@@ -354,12 +354,6 @@ TEST(BitmapDecode, EmptyBitmapReadsNothing)
     }
 }
 
-// Puts the process-wide limit back however the test ends.
-struct ImageMemoryLimitGuard {
-    size_t saved = imageMemoryLimit();
-    ~ImageMemoryLimitGuard() { setImageMemoryLimit(saved); }
-};
-
 TEST(BitmapDecode, DefaultMemoryLimitLetsTheLargestBitmapThrough)
 {
     ImageHeader largest = {};

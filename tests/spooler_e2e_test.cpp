@@ -477,16 +477,6 @@ struct DamagedDelivery {
     int accepted;   // pages the window accepted (the pages counter)
 };
 
-// Four pages, each a solid 96 dpi image 8 pixels wide and 1 to 4 rows high.
-SpoolDatabase fourImagePages()
-{
-    SpoolDatabase job;
-    for (int rows = 1; rows <= 4; rows++) {
-        job.records.push_back(solidImage(8, rows, 96));
-    }
-    return job;
-}
-
 std::vector<DamagedDelivery> damagedDeliveries()
 {
     std::vector<DamagedDelivery> deliveries;
