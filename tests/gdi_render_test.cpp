@@ -42,16 +42,8 @@ bool runReference(const std::string& spool, const std::string& output)
 {
     std::string command = "\"" + windowsPathOf(RENDER_REFERENCE_PATH) + "\" \"" + spool + "\" \"" + output + "\" " +
                           std::to_string(pageWidth) + " " + std::to_string(pageHeight);
-    PROCESS_INFORMATION process;
-    if (!startProcess(command, 0, false, nullptr, &process)) {
-        return false;
-    }
-    DWORD waited = WaitForSingleObject(process.hProcess, 60000);
     DWORD exitCode = 1;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return waited == WAIT_OBJECT_0 && exitCode == 0;
+    return runProcess(command, 60000, nullptr, &exitCode) && exitCode == 0;
 }
 
 // The pages of a multi-image PBM file (P4).

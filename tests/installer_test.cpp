@@ -132,19 +132,8 @@ int entriesNamed(const std::string& displayName)
 // Runs a command line and waits for it; its exit code, or -1.
 int runAndWait(const std::string& commandLine)
 {
-    PROCESS_INFORMATION process;
-    if (!startProcess(commandLine, 0, false, nullptr, &process)) {
-        return -1;
-    }
-    DWORD exitCode = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(process.hProcess, setupTimeoutMs) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &exitCode);
-    } else {
-        TerminateProcess(process.hProcess, 255);  // our own child, stuck
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return static_cast<int>(exitCode);
+    DWORD exitCode = 0;
+    return runProcess(commandLine, setupTimeoutMs, nullptr, &exitCode) ? static_cast<int>(exitCode) : -1;
 }
 
 std::string shellFolder(int folder)

@@ -29,21 +29,6 @@ LRESULT CALLBACK recordTitles(HWND window, UINT message, WPARAM wParam, LPARAM l
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-HWND createTestWindow()
-{
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSA windowClass;
-        ZeroMemory(&windowClass, sizeof(windowClass));
-        windowClass.lpfnWndProc = recordTitles;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = "FernquillPrintJobTest";
-        registered = RegisterClassA(&windowClass) != 0;
-    }
-    return CreateWindowA("FernquillPrintJobTest", spoolerTitle, WS_OVERLAPPEDWINDOW, 0, 0, 340, 440, nullptr,
-                         nullptr, GetModuleHandleA(nullptr), nullptr);
-}
-
 // Makes another printer the default for as long as it lives.
 class DefaultPrinterForAWhile {
 public:
@@ -132,7 +117,7 @@ protected:
         spoolerCounters = {0, 0};
         displayMode = displayStatus;
         loadJobCursors();
-        window = createTestWindow();
+        window = createTestWindow("FernquillPrintJobTest", recordTitles, spoolerTitle);
         ASSERT_NE(nullptr, window);
         titles.clear();
     }

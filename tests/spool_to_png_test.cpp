@@ -106,7 +106,6 @@ int runToFiles(const std::string& commandLine, const std::string& outFile, const
 {
     HANDLE out = inheritableFile(outFile);
     HANDLE err = inheritableFile(errFile);
-    PROCESS_INFORMATION process;
     int status = toolNotRun;
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof(startup));
@@ -115,17 +114,10 @@ int runToFiles(const std::string& commandLine, const std::string& outFile, const
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = out;
     startup.hStdError = err;
+    DWORD code = 0;
     if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-        startProcess(commandLine, 0, true, &startup, &process)) {
-        DWORD code = 0;
-        if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0 &&
-            GetExitCodeProcess(process.hProcess, &code)) {
-            status = int(code);
-        } else {
-            TerminateProcess(process.hProcess, 1);
-        }
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        runProcess(commandLine, 120000, &startup, &code)) {
+        status = int(code);
     }
     if (out != INVALID_HANDLE_VALUE) {
         CloseHandle(out);

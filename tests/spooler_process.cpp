@@ -6,8 +6,6 @@
 
 namespace {
 
-const char* const roboticsKey = "Software\\U.S. Robotics\\Pilot Desktop\\Core";
-
 struct WindowSearch {
     DWORD process;
     HWND found;
@@ -28,18 +26,6 @@ BOOL CALLBACK matchSpoolerWindow(HWND window, LPARAM context)
 }
 
 }  // namespace
-
-void setInstallFolder(const std::string& folder)
-{
-    RegSetKeyValueA(HKEY_CURRENT_USER, roboticsKey, "Path", REG_SZ, folder.c_str(),
-                    static_cast<DWORD>(folder.size() + 1));
-}
-
-void removeRegistryValues()
-{
-    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\U.S. Robotics");
-    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\3Com");
-}
 
 HWND findSpoolerWindow(DWORD process)
 {

@@ -30,11 +30,6 @@ bool waitFor(Condition condition, int timeoutMs)
     return condition();
 }
 
-// Points the first registry location of the Palm Desktop install folder at
-// folder; removeRegistryValues() takes both locations away again.
-void setInstallFolder(const std::string& folder);
-void removeRegistryValues();
-
 // A clean start for a test that runs the program: no printed files, no
 // Palm Desktop registry values, and a new empty folder at *root to serve as
 // the install folder. False if the folder can't be made.

@@ -40,30 +40,9 @@ LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-HWND createTestWindow()
-{
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSA windowClass;
-        ZeroMemory(&windowClass, sizeof(windowClass));
-        windowClass.lpfnWndProc = testWindowProc;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = "FernquillWatchTest";
-        registered = RegisterClassA(&windowClass) != 0;
-    }
-    return CreateWindowA("FernquillWatchTest", spoolerTitle, WS_OVERLAPPEDWINDOW, 0, 0, 340, 440, nullptr, nullptr,
-                         GetModuleHandleA(nullptr), nullptr);
-}
-
 void setPath(const char* key, const std::string& value)
 {
     RegSetKeyValueA(HKEY_CURRENT_USER, key, "Path", REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
-}
-
-void removeRegistryValues()
-{
-    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\U.S. Robotics");
-    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\3Com");
 }
 
 // A spool file of `pages` one-line pages.
@@ -86,7 +65,7 @@ protected:
         spoolerOptions = {false, true};
         spoolerCounters = {0, 0};
         loadJobCursors();
-        window = createTestWindow();
+        window = createTestWindow("FernquillWatchTest", testWindowProc, spoolerTitle);
         ASSERT_NE(nullptr, window);
     }
 

@@ -162,6 +162,32 @@ void removeFolderTree(const std::string& path)
     RemoveDirectoryA(path.c_str());
 }
 
+void setInstallFolder(const std::string& folder)
+{
+    RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\U.S. Robotics\\Pilot Desktop\\Core", "Path", REG_SZ,
+                    folder.c_str(), static_cast<DWORD>(folder.size() + 1));
+}
+
+void removeRegistryValues()
+{
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\U.S. Robotics");
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\3Com");
+}
+
+HWND createTestWindow(const char* className, WNDPROC windowProc, const char* title)
+{
+    WNDCLASSA windowClass;
+    if (!GetClassInfoA(GetModuleHandleA(nullptr), className, &windowClass)) {
+        ZeroMemory(&windowClass, sizeof(windowClass));
+        windowClass.lpfnWndProc = windowProc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = className;
+        RegisterClassA(&windowClass);
+    }
+    return CreateWindowA(className, title, WS_OVERLAPPEDWINDOW, 0, 0, 340, 440, nullptr, nullptr,
+                         GetModuleHandleA(nullptr), nullptr);
+}
+
 RegistryValueSetAside::RegistryValueSetAside(const char* key, const char* name) : key_(key), name_(name)
 {
     DWORD size = sizeof(value_);
@@ -192,6 +218,22 @@ bool startProcess(std::string commandLine, DWORD flags, bool inheritHandles, STA
         Sleep(200);
     }
     return false;
+}
+
+bool runProcess(const std::string& commandLine, int timeoutMs, STARTUPINFOA* startup, DWORD* exitCode)
+{
+    PROCESS_INFORMATION process;
+    if (!startProcess(commandLine, 0, startup != nullptr, startup, &process)) {
+        return false;
+    }
+    bool ended = WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0 &&
+                 GetExitCodeProcess(process.hProcess, exitCode);
+    if (!ended) {
+        TerminateProcess(process.hProcess, 255);  // our own child, stuck
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return ended;
 }
 
 bool runUnixCommand(const std::string& shellCommand, const std::string& result, int timeoutMs)

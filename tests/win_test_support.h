@@ -1,5 +1,6 @@
-// Test support under Wine: dialogs, paths, and what the test printer
-// printed.
+// Test support under Wine: dialogs, paths, files, the Palm Desktop
+// registry values, windows and programs of the test's own, and what the
+// test printer printed.
 //
 // DialogWatcher reads and answers the dialogs and message boxes that the
 // code under test shows: code in the test's own process, which blocks the
@@ -70,6 +71,16 @@ bool writeWholeFile(const std::string& path, const std::vector<unsigned char>& b
 // Removes a folder and everything in it.
 void removeFolderTree(const std::string& path);
 
+// Points the first registry location of the Palm Desktop install folder at
+// folder; removeRegistryValues() takes both locations away again.
+void setInstallFolder(const std::string& folder);
+void removeRegistryValues();
+
+// A window of the test's own, the size the program's main window starts
+// at, whose messages go to windowProc; the class is registered the first
+// time it is asked for.
+HWND createTestWindow(const char* className, WNDPROC windowProc, const char* title);
+
 // Takes a string value out of a key of HKEY_CURRENT_USER for as long as it
 // lives and puts it back after: the way a test runs without a setting that
 // Wine keeps in the registry.
@@ -96,6 +107,12 @@ private:
 // ran keeps its result. startup may be null for a default one.
 bool startProcess(std::string commandLine, DWORD flags, bool inheritHandles, STARTUPINFOA* startup,
                   PROCESS_INFORMATION* process);
+
+// Starts a command line (startProcess) and waits, at most timeoutMs, for it
+// to end; one still running then is ended. With startup, it inherits the
+// standard handles startup names. Whether it ended in time, with its exit
+// code in *exitCode.
+bool runProcess(const std::string& commandLine, int timeoutMs, STARTUPINFOA* startup, DWORD* exitCode);
 
 // Runs a command line under the Unix shell (Wine starts Unix programs too)
 // and waits, at most timeoutMs, for the Unix file `result` to exist: Wine
