@@ -10,35 +10,10 @@
 #include <vector>
 
 #include "render/gdi_surface.h"
+#include "tests/memory_surface.h"
 #include "tests/win_test_support.h"
 
 namespace {
-
-// A window-like surface: a memory context with a monochrome bitmap, wrapped,
-// so the context stays ours to release.
-struct MemorySurface {
-    HDC dc;
-    HBITMAP bitmap;
-    HGDIOBJ replaced;
-    DrawSurface* surface;
-
-    MemorySurface(int width, int height)
-    {
-        dc = CreateCompatibleDC(nullptr);
-        bitmap = CreateCompatibleBitmap(dc, width, height);
-        replaced = SelectObject(dc, bitmap);
-        surface = wrapDeviceContext(dc);
-        EXPECT_NE(surface, nullptr);
-        PatBlt(dc, 0, 0, width, height, WHITENESS);
-    }
-    ~MemorySurface()
-    {
-        unwrapDeviceContext(surface);
-        SelectObject(dc, replaced);
-        DeleteObject(bitmap);
-        DeleteDC(dc);
-    }
-};
 
 // Row-major, 1 for black; anything but pure black or white fails the test.
 std::vector<int> blackPixels(HDC dc, int width, int height)

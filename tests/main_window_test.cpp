@@ -11,6 +11,7 @@
 #include "jobs/print_job.h"
 #include "render/gdi_surface.h"
 #include "render/page_renderer.h"
+#include "tests/memory_surface.h"
 #include "tests/spool_builder.h"
 #include "tests/win_test_support.h"
 #include "watch/user_watch.h"
@@ -19,46 +20,22 @@ using namespace spooltest;
 
 namespace {
 
-const char* const roboticsKey = "Software\\U.S. Robotics\\Pilot Desktop\\Core";
-
 bool isChecked(HWND window, UINT item)
 {
     return (GetMenuState(GetMenu(window), item, MF_BYCOMMAND) & MF_CHECKED) != 0;
 }
 
-// A memory surface of the window's client size, its pixels readable.
-struct MemoryCanvas {
-    HDC dc;
-    HBITMAP bitmap;
-    HGDIOBJ replaced;
-    DrawSurface* surface;
-
-    MemoryCanvas(int width, int height)
-    {
-        dc = CreateCompatibleDC(nullptr);
-        bitmap = CreateCompatibleBitmap(dc, width, height);
-        replaced = SelectObject(dc, bitmap);
-        surface = wrapDeviceContext(dc);
-        PatBlt(dc, 0, 0, width, height, WHITENESS);
-    }
-    ~MemoryCanvas()
-    {
-        unwrapDeviceContext(surface);
-        SelectObject(dc, replaced);
-        DeleteObject(bitmap);
-        DeleteDC(dc);
-    }
-    std::vector<COLORREF> pixels(int width, int height)
-    {
-        std::vector<COLORREF> all;
-        for (int y = 0; y < height; y++) {
-            for (int x = 0; x < width; x++) {
-                all.push_back(GetPixel(dc, x, y));
-            }
+// The colours of a memory surface of the window's client size.
+std::vector<COLORREF> pixelsOf(const MemorySurface& canvas, int width, int height)
+{
+    std::vector<COLORREF> all;
+    for (int y = 0; y < height; y++) {
+        for (int x = 0; x < width; x++) {
+            all.push_back(GetPixel(canvas.dc, x, y));
         }
-        return all;
     }
-};
+    return all;
+}
 
 class MainWindowTest : public testing::Test {
 protected:
@@ -68,8 +45,7 @@ protected:
         CreateDirectoryA(folder.c_str(), nullptr);
         CreateDirectoryA((folder + "\\Alice").c_str(), nullptr);
         CreateDirectoryA((folder + "\\Alice\\backup").c_str(), nullptr);
-        RegSetKeyValueA(HKEY_CURRENT_USER, roboticsKey, "Path", REG_SZ, folder.c_str(),
-                        static_cast<DWORD>(folder.size() + 1));
+        setInstallFolder(folder);
         spoolerOptions = {false, false};
         spoolerCounters = {0, 0};
         displayMode = displayStatus;
@@ -90,7 +66,7 @@ protected:
         }
         releaseWatches();
         releaseScreenCopy();
-        RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\U.S. Robotics");
+        removeRegistryValues();
         RemoveDirectoryA((folder + "\\Alice\\backup").c_str());
         RemoveDirectoryA((folder + "\\Alice").c_str());
         RemoveDirectoryA(folder.c_str());
@@ -172,7 +148,7 @@ TEST_F(MainWindowTest, ExitEndsTheMessageLoop)
 
 TEST_F(MainWindowTest, NoInstallFolderFailsStartUp)
 {
-    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\U.S. Robotics");
+    removeRegistryValues();
     DialogWatcher dialogs;
     EXPECT_EQ(-1, initApplication(GetModuleHandleA(nullptr), SW_SHOWNORMAL));
     ASSERT_EQ(1u, dialogs.seen().size());
@@ -192,11 +168,11 @@ TEST(StatusViewTest, LinesArePlacedByTheFontHeight)
     }
     spoolerCounters = {2, 7};
 
-    MemoryCanvas status(width, height);
+    MemorySurface status(width, height);
     ASSERT_EQ(16, currentTextHeight(status.surface));
     paintStatus(status.surface);
 
-    MemoryCanvas expected(width, height);
+    MemorySurface expected(width, height);
     struct Line {
         int x;
         int y;
@@ -207,7 +183,7 @@ TEST(StatusViewTest, LinesArePlacedByTheFontHeight)
     for (const Line& line : lines) {
         TextOutA(expected.dc, line.x, line.y, line.text, lstrlenA(line.text));
     }
-    EXPECT_TRUE(status.pixels(width, height) == expected.pixels(width, height));
+    EXPECT_TRUE(pixelsOf(status, width, height) == pixelsOf(expected, width, height));
     watchTable.watchCount = 0;
 }
 
