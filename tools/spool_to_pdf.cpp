@@ -72,12 +72,13 @@ bool sameFile(const char* left, const char* right)
 int prepare(void* context, const ToolInput& input)
 {
     PdfOutput* output = static_cast<PdfOutput*>(context);
-    int fitted = output->outOption != nullptr
-                     ? (std::snprintf(output->outPath, sizeof output->outPath, "%s", output->outOption) <
-                                static_cast<int>(sizeof output->outPath)
-                            ? 0
-                            : -1)
-                     : pathWithExtension(input.inputPath, ".pdf", output->outPath, sizeof output->outPath);
+    int fitted = 0;
+    if (output->outOption != nullptr) {
+        int written = std::snprintf(output->outPath, sizeof output->outPath, "%s", output->outOption);
+        fitted = written >= 0 && static_cast<size_t>(written) < sizeof output->outPath ? 0 : -1;
+    } else {
+        fitted = pathWithExtension(input.inputPath, ".pdf", output->outPath, sizeof output->outPath);
+    }
     if (fitted != 0) {
         std::fprintf(stderr, "spool_to_pdf: output path too long for %s\n", input.inputPath);
         return exitFailure;
