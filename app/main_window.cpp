@@ -151,9 +151,8 @@ int runSpooler(HINSTANCE instance, int showCommand)
 {
     // Before anything else, the window class included: a second spooler
     // would print every job again.
-    int claimed = claimSpoolerMutex();
-    if (claimed != 0) {
-        return claimed == -1 ? 0 : 1;
+    if (claimSpoolerMutex() != 0) {
+        return 0;
     }
     if (initApplication(instance, showCommand) != 0) {
         releaseSpoolerMutex();

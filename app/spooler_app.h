@@ -12,9 +12,8 @@ extern const char* const spoolerClassName;  // "FQSpoolClass"
 extern HWND mainWindow;
 
 // The program's entry: returns the exit code, 0 after a quit message, 1 if
-// start-up failed. A spooler already running on the machine comes first: in
-// this session its window is brought up and the result is 0; in another one
-// the user is told and the result is 1.
+// start-up failed. A spooler already running in this session comes first:
+// its window is brought up and the result is 0.
 int runSpooler(HINSTANCE instance, int showCommand);
 
 // Loads the cursors, registers the window class, creates the main window
