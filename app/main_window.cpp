@@ -6,6 +6,8 @@
 // view or the last page printed.
 #include "app/spooler_app.h"
 
+#include <cstring>
+
 #include "app/about_text.h"
 #include "app/resource.h"
 #include "app/single_spooler.h"
@@ -20,6 +22,7 @@ HWND mainWindow = nullptr;
 
 namespace {
 
+const int noInstallFolder = -3;  // initApplication's result
 const int windowWidth = 340;
 const int windowHeight = 440;
 const char* const aboutCaption = "About Fernquill Desktop Spooler";
@@ -123,7 +126,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
 }
 
-int initApplication(HINSTANCE instance, int showCommand)
+int initApplication(HINSTANCE instance, int showCommand, bool quiet)
 {
     loadJobCursors();
     if (!registerWindowClass(instance)) {
@@ -137,8 +140,8 @@ int initApplication(HINSTANCE instance, int showCommand)
     ShowWindow(mainWindow, showCommand);
     ShowWindow(mainWindow, SW_MINIMIZE);
     UpdateWindow(mainWindow);
-    if (discoverUsers(mainWindow) != 0) {
-        return -1;
+    if (discoverUsers(mainWindow, quiet) != 0) {
+        return noInstallFolder;
     }
     SetTimer(mainWindow, spoolTimerId, spoolTimerPeriod, nullptr);
     HMENU menu = GetMenu(mainWindow);
@@ -147,17 +150,46 @@ int initApplication(HINSTANCE instance, int showCommand)
     return 0;
 }
 
-int runSpooler(HINSTANCE instance, int showCommand)
+bool isLogonStart(const char* commandLine)
 {
+    const char* start = commandLine != nullptr ? commandLine : "";
+    while (*start == ' ' || *start == '\t') {
+        start++;
+    }
+    size_t length = std::strlen(start);
+    while (length > 0 && (start[length - 1] == ' ' || start[length - 1] == '\t')) {
+        length--;
+    }
+    // Letter by letter in ASCII: the user's locale must not change what the
+    // log-on entry means.
+    const char* const logon = "/logon";
+    if (length != std::strlen(logon)) {
+        return false;
+    }
+    for (size_t i = 0; i < length; i++) {
+        char letter = start[i] >= 'A' && start[i] <= 'Z' ? static_cast<char>(start[i] - 'A' + 'a') : start[i];
+        if (letter != logon[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int runSpooler(HINSTANCE instance, int showCommand, const char* commandLine)
+{
+    // The log-on entry starts the spooler for every account on the machine;
+    // one without Palm Desktop, or whose hand-helds haven't synchronised
+    // yet, is not to be told so at each log-on.
+    bool logonStart = isLogonStart(commandLine);
     // Before anything else, the window class included: a second spooler
     // would print every job again.
-    int claimed = claimSpoolerMutex();
-    if (claimed != 0) {
-        return claimed == -1 ? 0 : 1;
+    if (claimSpoolerMutex() != 0) {
+        return 0;
     }
-    if (initApplication(instance, showCommand) != 0) {
+    int started = initApplication(instance, showCommand, logonStart);
+    if (started != 0) {
         releaseSpoolerMutex();
-        return 1;
+        return started == noInstallFolder && logonStart ? 0 : 1;
     }
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {

@@ -1,10 +1,8 @@
-// One spooler per machine: the mutex, and what a second start does.
+// One spooler per session: the mutex, and what a second start does.
 //
-// A start that finds the mutex held looks for the running spooler's window.
-// FindWindow sees only the windows of its own session (and desktop), so a
-// window found means the spooler runs here: the start brings it up and
-// ends quietly. No window means it runs for another user, and the start
-// says so and ends.
+// A start that finds the mutex held looks for the running spooler's window
+// and, once it is sure of it, brings it up and ends quietly. The mutex and
+// FindWindow both see only this session, so whatever either finds is ours.
 //
 // The holder may be just starting (it takes the mutex a moment before it
 // makes its window) or just ending (its window is gone, or no longer
@@ -17,15 +15,12 @@
 // - a window that doesn't answer may be one that is ending, or one busy
 //   with a long job, whose printing doesn't pump messages; after a while it
 //   counts as running;
-// - no window of ours for a while means another session.
+// - a holder that shows no window for a while is stuck before making one,
+//   or ends without letting go; the start then runs without the guard
+//   rather than leave the session with no spooler.
 #include "app/single_spooler.h"
 
 #include "app/spooler_app.h"
-
-const char* const otherSessionCaption = "Fernquill Spooler";
-const char* const otherSessionText =
-    "The Fernquill Desktop Spooler is already running for another user of this computer. "
-    "Only one spooler can run at a time.";
 
 namespace {
 
@@ -46,8 +41,9 @@ MutexState tryOwnMutex()
 {
     HANDLE mutex = CreateMutexA(nullptr, FALSE, spoolerMutexName);
     if (mutex == nullptr) {
-        // A mutex made by another user's spooler carries that user's default
-        // security, which doesn't let this user open it.
+        // A mutex made by a spooler of this session running with other rights
+        // (started elevated, or as another user) carries that token's default
+        // security, which doesn't let this start open it.
         if (GetLastError() == ERROR_ACCESS_DENIED) {
             Sleep(mutexWaitMs);
             return mutexHeld;
@@ -99,8 +95,7 @@ int claimSpoolerMutex()
                 return -1;
             }
         } else if (now - windowLastSeen >= noWindowPatienceMs) {
-            MessageBoxA(nullptr, otherSessionText, otherSessionCaption, MB_OK);
-            return -2;
+            return 0;
         }
     }
 }

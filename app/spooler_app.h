@@ -12,15 +12,22 @@ extern const char* const spoolerClassName;  // "FQSpoolClass"
 extern HWND mainWindow;
 
 // The program's entry: returns the exit code, 0 after a quit message, 1 if
-// start-up failed. A spooler already running on the machine comes first: in
-// this session its window is brought up and the result is 0; in another one
-// the user is told and the result is 1.
-int runSpooler(HINSTANCE instance, int showCommand);
+// start-up failed. A spooler already running in this session comes first:
+// its window is brought up and the result is 0. commandLine is WinMain's,
+// the arguments only (see isLogonStart); a start at log-on finding no
+// install folder ends quietly with 0.
+int runSpooler(HINSTANCE instance, int showCommand, const char* commandLine);
+
+// Whether the command line is the log-on entry's "/logon", in any letter
+// case and with blanks around it. The program's only argument: anything
+// else is a start by hand.
+bool isLogonStart(const char* commandLine);
 
 // Loads the cursors, registers the window class, creates the main window
 // minimized, finds the users' folders and starts the spool timer. Returns 0,
-// -1 (class registration failed, or no install folder) or -2 (no window).
-int initApplication(HINSTANCE instance, int showCommand);
+// -1 (class registration failed), -2 (no window) or -3 (no install folder).
+// quiet: discovery shows no box (a start at log-on).
+int initApplication(HINSTANCE instance, int showCommand, bool quiet = false);
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

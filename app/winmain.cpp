@@ -3,7 +3,7 @@
 
 #include "app/spooler_app.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand)
 {
-    return runSpooler(instance, showCommand);
+    return runSpooler(instance, showCommand, commandLine);
 }

@@ -1,13 +1,15 @@
-// hold_spooler_mutex: stands in for a spooler running in another Windows
-// session. It holds the spooler's machine-wide mutex and has no window in
-// this one, until it is ended. Exits 1 at once if the mutex is held already.
+// hold_spooler_mutex [name]: holds a named mutex and has no window, until it
+// is ended. By default the machine-wide name that spoolers once held for
+// every session, which a spooler in this session must no longer heed; given
+// the spooler's own name, it plays a spooler of this session that took the
+// mutex and made no window (or, ended from outside, one that crashed).
+// Exits 1 at once if the mutex is held already.
 #include <windows.h>
 
-#include "app/single_spooler.h"
-
-int main()
+int main(int argc, char** argv)
 {
-    HANDLE mutex = CreateMutexA(nullptr, TRUE, spoolerMutexName);
+    const char* name = argc > 1 ? argv[1] : "Global\\FernquillDesktopSpooler";
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, name);
     if (mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
         return 1;
     }

@@ -150,9 +150,25 @@ TEST_F(MainWindowTest, NoInstallFolderFailsStartUp)
 {
     removeRegistryValues();
     DialogWatcher dialogs;
-    EXPECT_EQ(-1, initApplication(GetModuleHandleA(nullptr), SW_SHOWNORMAL));
+    EXPECT_EQ(-3, initApplication(GetModuleHandleA(nullptr), SW_SHOWNORMAL));
     ASSERT_EQ(1u, dialogs.seen().size());
     EXPECT_EQ("Registry Error", dialogs.seen()[0].caption);
+}
+
+// The log-on entry's argument, and what must not be taken for it.
+TEST(CommandLineTest, OnlyLogonMakesALogonStart)
+{
+    const struct {
+        const char* commandLine;
+        bool logon;
+    } cases[] = {
+        {"/logon", true},    {"/LogOn", true},   {"  /LOGON\t ", true},  {"", false},
+        {nullptr, false},    {"logon", false},   {"-logon", false},      {"/logo", false},
+        {"/logonx", false},  {"/logon x", false}, {"\"/logon\"", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.logon, isLogonStart(c.commandLine)) << (c.commandLine ? c.commandLine : "(null)");
+    }
 }
 
 // With three users and a 16-pixel font the counters sit at y = 146 and 162.

@@ -623,6 +623,37 @@ TEST_F(SpoolerProgramTest, WithoutAnInstallFolderInTheRegistryItSaysSoAndEnds)
     EXPECT_EQ("Cannot locate a path to the Palm Desktop backup files", seen[0].text);
 }
 
+// Started at log-on, an account without Palm Desktop is not told so: the
+// spooler just ends.
+TEST_F(SpoolerProgramTest, AtLogOnWithoutAnInstallFolderItEndsQuietly)
+{
+    ASSERT_TRUE(spooler.start(SPOOLER_PATH, "/logon"));
+    DialogWatcher boxes(IDOK, 0, spooler.id());
+    DWORD exitCode = 255;
+    ASSERT_TRUE(spooler.waitForExit(spoolerExitTimeoutMs, &exitCode));
+    EXPECT_EQ(0u, exitCode);
+    EXPECT_TRUE(boxes.seen().empty());
+}
+
+// Nor is an account whose hand-helds haven't synchronised yet: the spooler
+// stays, minimized, for the users HotSync will make.
+TEST_F(SpoolerProgramTest, AtLogOnWithNoUserFoldersItKeepsRunningQuietly)
+{
+    setInstallFolder(root);
+    ASSERT_TRUE(spooler.start(SPOOLER_PATH, " /LOGON "));
+    DialogWatcher boxes(IDOK, 0, spooler.id());
+    HWND window = spooler.waitUntilListening(startTimeoutMs);
+    ASSERT_NE(nullptr, window);
+    // A box would have shown the window in its normal state first.
+    EXPECT_TRUE(IsIconic(window));
+    EXPECT_TRUE(boxes.seen().empty());
+    EXPECT_TRUE(spooler.running());
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, IDM_EXIT, 0));
+    DWORD exitCode = 255;
+    ASSERT_TRUE(spooler.waitForExit(spoolerExitTimeoutMs, &exitCode));
+    EXPECT_EQ(0u, exitCode);
+}
+
 TEST_F(SpoolerProgramTest, WithNoUserFoldersItSaysSoAndKeepsRunning)
 {
     setInstallFolder(root);

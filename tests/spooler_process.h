@@ -48,9 +48,10 @@ public:
     SpoolerProcess(const SpoolerProcess&) = delete;
     SpoolerProcess& operator=(const SpoolerProcess&) = delete;
 
-    bool start(const std::string& programPath)
+    // arguments: appended after a blank, if any.
+    bool start(const std::string& programPath, const std::string& arguments = "")
     {
-        return startCommand("\"" + windowsPathOf(programPath) + "\"");
+        return startCommand("\"" + windowsPathOf(programPath) + "\"" + (arguments.empty() ? "" : " " + arguments));
     }
 
     // Starts a command line as it stands, as Windows starts one from the

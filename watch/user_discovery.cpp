@@ -217,16 +217,18 @@ void releaseWatches()
     std::memset(&watchTable, 0, sizeof(watchTable));
 }
 
-int discoverUsers(HWND window)
+int discoverUsers(HWND window, bool quiet)
 {
     releaseWatches();
     if (!readInstallFolder()) {
         installFolder[0] = '\0';
-        tellUser(window, registryErrorText, registryErrorCaption);
+        if (!quiet) {
+            tellUser(window, registryErrorText, registryErrorCaption);
+        }
         return -1;
     }
     listUsers();
-    if (watchTable.watchCount == 0) {
+    if (watchTable.watchCount == 0 && !quiet) {
         tellUser(window, noUsersText, noUsersCaption);
     }
     return 0;

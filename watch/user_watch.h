@@ -47,8 +47,9 @@ int readRegistryText(const char* key1, const char* key2, const char* key3, const
 // Finds the install folder and fills the watch table, releasing any earlier
 // one. Returns 0, or -1 when neither registry location names an install
 // folder (after telling the user). window is the main window: it is shown
-// before any message box.
-int discoverUsers(HWND window);
+// before any message box. quiet: no box at all, for a start at log-on, where
+// an account without Palm Desktop or without users yet is no news.
+int discoverUsers(HWND window, bool quiet = false);
 
 // Closes every change watch and empties the table.
 void releaseWatches();
