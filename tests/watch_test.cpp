@@ -12,6 +12,7 @@
 #include "jobs/print_job.h"
 #include "render/page_renderer.h"
 #include "tests/spool_builder.h"
+#include "tests/spooler_process.h"
 #include "tests/win_test_support.h"
 #include "watch/folder_claim.h"
 #include "watch/spool_poll.h"
@@ -510,8 +511,8 @@ TEST_F(WatchTest, UserFoundWhileRunningPrintsFilesWrittenSinceStartUp)
         if (late.fileAfterStart) {
             ASSERT_TRUE(writeWholeFile(spoolPath("Late"), spoolFileOf(1)));
         }
-        reviewWatches();
-        reviewWatches();
+        reviewAllWatches();
+        reviewAllWatches();
         EXPECT_EQ((std::vector<std::string>{"Alice", "Late"}), watchedUsers()) << "found once, and only once";
         if (!late.fileBeforeStart && !late.fileAfterStart) {
             ASSERT_TRUE(writeWholeFile(spoolPath("Late"), spoolFileOf(1)));
@@ -530,7 +531,7 @@ TEST_F(WatchTest, FolderMadeAgainIsWatchedAgainAfterTheNextLook)
     ASSERT_TRUE(remakeFolder(root + "\\Alice\\backup"));
     // The delivery comes before the look: the look finds its stamp new.
     ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(1)));
-    reviewWatches();
+    reviewAllWatches();
     pollSpoolChanges(window);
     EXPECT_EQ(1, spoolerCounters.jobsProcessed);
 
@@ -554,7 +555,7 @@ TEST_F(WatchTest, DeadWatchIsMadeAgainAndItsJobIsNotLost)
     EXPECT_EQ(1, spoolerCounters.pagesProcessed) << "the other user is served";
     EXPECT_EQ(watchFailed, watchTable.users[0].state);
 
-    reviewWatches();
+    reviewAllWatches();
     EXPECT_EQ(watchActive, watchTable.users[0].state);
     pollSpoolChanges(window);
     EXPECT_EQ(3, spoolerCounters.pagesProcessed) << "the job the dead watch missed";
@@ -566,18 +567,18 @@ TEST_F(WatchTest, GoneFoldersLoseTheirWatchAndComeBack)
     addUser("Bob");
     ASSERT_EQ(0, discover());
     ASSERT_TRUE(remakeFolder(root + "\\Alice"));  // Alice's backup folder is gone
-    reviewWatches();
+    reviewAllWatches();
     EXPECT_EQ(std::vector<std::string>{"Alice"}, usersIn(watchGone));
     EXPECT_EQ(INVALID_HANDLE_VALUE, watchTable.users[0].changeWatch);
 
     // So is the whole install folder, for a while.
     std::string moved = root + "-away";
     ASSERT_TRUE(MoveFileA(root.c_str(), moved.c_str()));
-    reviewWatches();
+    reviewAllWatches();
     EXPECT_EQ(2u, usersIn(watchGone).size());
     ASSERT_TRUE(MoveFileA(moved.c_str(), root.c_str()));
     CreateDirectoryA((root + "\\Alice\\backup").c_str(), nullptr);
-    reviewWatches();
+    reviewAllWatches();
     EXPECT_EQ(2u, usersIn(watchActive).size());
     EXPECT_EQ(2, watchTable.watchCount);
     ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(1)));
@@ -599,12 +600,12 @@ TEST_F(WatchTest, LooksWhileFoldersComeAndGoKeepFiftyDistinctUsers)
     for (int i = 10; i < 60; i++) {
         addUser("User" + std::to_string(100 + i));
         if (i % 10 == 0) {
-            reviewWatches();
+            reviewAllWatches();
             removeFolderTree(root + "\\User" + std::to_string(100 + i));
         }
     }
-    reviewWatches();
-    reviewWatches();
+    reviewAllWatches();
+    reviewAllWatches();
     EXPECT_EQ(50, watchTable.watchCount);
     std::vector<std::string> users = watchedUsers();
     std::sort(users.begin(), users.end());
@@ -628,13 +629,13 @@ TEST_F(WatchTest, FolderClaimedByAnotherSpoolerIsLeftToItUntilItEnds)
     ASSERT_TRUE(writeWholeFile(spoolPath("Bob"), spoolFileOf(3)));
     ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(1)));
     for (int look = 0; look < 2; look++) {
-        reviewWatches();
+        reviewAllWatches();
         pollSpoolChanges(window);
     }
     EXPECT_EQ(1, spoolerCounters.pagesProcessed) << "only the unclaimed user printed";
 
     CloseHandle(otherSpooler);
-    reviewWatches();
+    reviewAllWatches();
     EXPECT_EQ(2u, usersIn(watchActive).size());
     pollSpoolChanges(window);
     EXPECT_EQ(4, spoolerCounters.pagesProcessed);
@@ -644,6 +645,31 @@ TEST_F(WatchTest, FolderClaimedByAnotherSpoolerIsLeftToItUntilItEnds)
     releaseWatches();
     EXPECT_EQ(0, claimFolder((root + "\\Bob\\backup").c_str(), &other));
     releaseFolderClaim(&other);
+}
+
+// The looks in between go through every user only when something in the
+// install folder's tree changed, and on every tenth look regardless.
+TEST_F(WatchTest, QuietLooksSkipTheFoldersButTheTenthGoesThroughThemAll)
+{
+    addUser("Alice");
+    ASSERT_EQ(0, discover());
+    reviewWatches();  // makes the tree's watch
+    watchTable.users[0].state = watchGone;  // as if the look had missed its return
+    for (int look = 1; look < looksPerFullReview; look++) {
+        reviewWatches();
+    }
+    EXPECT_EQ(watchGone, watchTable.users[0].state) << "a quiet look went through the folders";
+    reviewWatches();
+    EXPECT_EQ(watchActive, watchTable.users[0].state);
+
+    addUser("Bob");
+    EXPECT_TRUE(waitFor(
+        [] {
+            reviewWatches();
+            return watchTable.watchCount == 2;
+        },
+        watchTimeoutMs))
+        << "a new folder did not bring a full look";
 }
 
 TEST(FolderClaimTest, NamesAreOnePerFolderWhateverTheLetterCase)

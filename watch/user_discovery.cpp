@@ -11,6 +11,12 @@
 // slot holds INVALID_HANDLE_VALUE and the poll leaves it out, so the other
 // users' watches keep working. The periodic look tries it again.
 //
+// Looking at every folder costs a file system call or two per user, which
+// Wine makes dear (about a third of a millisecond each). So the periodic
+// look goes through every user only when a watch on the whole install
+// folder's tree says something changed there, and every tenth look
+// regardless, in case that watch is the one that died.
+//
 // A change watch holds a handle on its folder, and on Windows a folder
 // deleted while a handle is open stays in the way, "delete pending", until
 // the handle closes: HotSync could not make it again. So the periodic look
@@ -27,6 +33,17 @@
 char installFolder[pathSize];
 WatchTable watchTable;
 FILETIME spoolerStartTime;
+
+namespace {
+
+// The whole install folder's tree, watched for any change: while it stays
+// quiet, no folder came or went and no spool file was written, and a look
+// has only the claims to try. Folder and file names and last writes.
+const DWORD treeChanges = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
+HANDLE treeWatch = INVALID_HANDLE_VALUE;
+int looksSinceFullReview = 0;
+
+}  // namespace
 const char* const spoolFileName = "Fernquill_Spool_File.PDB";
 
 namespace {
@@ -127,22 +144,36 @@ uint32_t currentSpoolTime(const UserWatch& user)
 enum FolderFound { folderMissing, folderIsFile, folderPresent };
 
 // What is at path, and a folder's identity: its volume and file index,
-// which a folder made again under the same name doesn't keep. (Its creation
-// time would do on Windows, but Wine reports the time of the last change
-// of the folder's entries there.) The folder is opened for a moment only,
-// with every sharing mode, so it can be deleted meanwhile. A folder that
-// is being deleted can't be opened and counts as missing.
-FolderFound lookAtFolder(const char* path, FolderIdentity* identity)
+// which a folder made again under the same name doesn't keep. The index
+// needs the folder opened, which Wine makes dear, so the entry's creation
+// time comes first: while it stays as `known` had it, the folder is taken
+// to be the same one. (Wine reports the time of the last change of the
+// folder's entries as its creation time, so there the index is read after
+// each sync; Windows keeps the true one.) The folder is opened for a moment
+// only, with every sharing mode, so it can be deleted meanwhile. A folder
+// that is being deleted can't be opened and counts as missing.
+FolderFound lookAtFolder(const char* path, const FolderIdentity* known, FolderIdentity* identity)
 {
+    WIN32_FILE_ATTRIBUTE_DATA entry;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &entry)) {
+        return folderMissing;
+    }
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return folderIsFile;
+    }
+    if (known != nullptr && CompareFileTime(&entry.ftCreationTime, &known->created) == 0) {
+        *identity = *known;
+        return folderPresent;
+    }
     HANDLE folder = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (folder == INVALID_HANDLE_VALUE) {
         return folderMissing;
     }
     BY_HANDLE_FILE_INFORMATION information;
-    BOOL known = GetFileInformationByHandle(folder, &information);
+    BOOL read = GetFileInformationByHandle(folder, &information);
     CloseHandle(folder);
-    if (!known) {
+    if (!read) {
         return folderMissing;
     }
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
@@ -151,6 +182,7 @@ FolderFound lookAtFolder(const char* path, FolderIdentity* identity)
     identity->volume = information.dwVolumeSerialNumber;
     identity->indexHigh = information.nFileIndexHigh;
     identity->indexLow = information.nFileIndexLow;
+    identity->created = entry.ftCreationTime;
     return folderPresent;
 }
 
@@ -270,7 +302,8 @@ void reviewUser(UserWatch& user)
     if (!watchedFolderPath(user, folder)) {
         return;
     }
-    FolderFound found = lookAtFolder(folder, &identity);
+    const FolderIdentity* known = user.state == watchActive ? &user.folderIdentity : nullptr;
+    FolderFound found = lookAtFolder(folder, known, &identity);
     if (found != folderPresent) {
         closeWatch(user);
         user.state = found == folderMissing ? watchGone : watchFailed;
@@ -284,6 +317,7 @@ void reviewUser(UserWatch& user)
             return;
         }
     }
+    user.folderIdentity = identity;
     // A watch may die without a word: the stamp says whether a job came.
     FILETIME written;
     if (spoolWrittenAt(user, &written) && written.dwLowDateTime != user.lastSpoolTime) {
@@ -354,7 +388,7 @@ bool openWatch(UserWatch& user)
     closeWatch(user);
     char folder[pathSize];
     FolderIdentity identity;
-    FolderFound found = watchedFolderPath(user, folder) ? lookAtFolder(folder, &identity) : folderIsFile;
+    FolderFound found = watchedFolderPath(user, folder) ? lookAtFolder(folder, nullptr, &identity) : folderIsFile;
     if (found != folderPresent) {
         user.state = found == folderMissing ? watchGone : watchFailed;
         return false;
@@ -381,9 +415,14 @@ void releaseWatches()
         closeWatch(watchTable.users[i]);
     }
     std::memset(&watchTable, 0, sizeof(watchTable));
+    if (treeWatch != INVALID_HANDLE_VALUE) {
+        FindCloseChangeNotification(treeWatch);
+        treeWatch = INVALID_HANDLE_VALUE;
+    }
+    looksSinceFullReview = 0;
 }
 
-void reviewWatches()
+void reviewAllWatches()
 {
     if (installFolder[0] == '\0') {
         return;
@@ -392,6 +431,34 @@ void reviewWatches()
         reviewUser(watchTable.users[i]);
     }
     listUsers(true);
+}
+
+void reviewWatches()
+{
+    if (installFolder[0] == '\0') {
+        return;
+    }
+    // Re-armed, or made, before the look, so that a change made during it
+    // brings the next look in full.
+    bool changed = treeWatch == INVALID_HANDLE_VALUE || WaitForSingleObject(treeWatch, 0) != WAIT_TIMEOUT;
+    if (treeWatch != INVALID_HANDLE_VALUE && changed && !FindNextChangeNotification(treeWatch)) {
+        FindCloseChangeNotification(treeWatch);
+        treeWatch = INVALID_HANDLE_VALUE;
+    }
+    if (treeWatch == INVALID_HANDLE_VALUE) {
+        treeWatch = FindFirstChangeNotificationA(installFolder, TRUE, treeChanges);
+    }
+    if (changed || ++looksSinceFullReview >= looksPerFullReview) {
+        looksSinceFullReview = 0;
+        reviewAllWatches();
+        return;
+    }
+    // Another account's spooler lets go of a folder without a change in it.
+    for (int i = 0; i < watchTable.watchCount; i++) {
+        if (watchTable.users[i].state == watchClaimedElsewhere) {
+            reviewUser(watchTable.users[i]);
+        }
+    }
 }
 
 int discoverUsers(HWND window)

@@ -40,6 +40,7 @@ struct FolderIdentity {
     DWORD volume;
     DWORD indexHigh;
     DWORD indexLow;
+    FILETIME created;  // looked at first: reading the index means opening the folder
 };
 
 struct UserWatch {
@@ -67,8 +68,11 @@ extern WatchTable watchTable;
 // file was written after this has a job waiting, its first.
 extern FILETIME spoolerStartTime;
 
-// How many spool timer ticks make one periodic look: 30 seconds.
+// How many spool timer ticks make one periodic look: 30 seconds. Every
+// looksPerFullReview-th look goes through every user even if nothing seems
+// to have changed.
 const int ticksPerReview = 6;
+const int looksPerFullReview = 10;
 
 // Opens HKEY_CURRENT_USER\key1\key2\key3\key4 one level at a time, reads the
 // value valueName, whatever its type, into buffer as terminated text, and
@@ -86,14 +90,19 @@ int discoverUsers(HWND window);
 // Closes every change watch, gives back every claim and empties the table.
 void releaseWatches();
 
-// The periodic look, called from the spool poll. For every user in the
-// table: a backup folder that is gone loses its watch and claim; one that
+// The full look. For every user in the table: a backup folder that is gone loses its watch and claim; one that
 // is back, or was made again (its file index changed), or whose watch
 // died, gets a new watch; one another spooler gave up is claimed; and a
 // watched user whose spool file's stamp differs from lastSpoolTime is made
 // pending. Then users new in the install folder join the table, up to 50;
 // a spool file already there is a job if it was written after start-up.
 // Does nothing before discovery found an install folder.
+void reviewAllWatches();
+
+// The periodic look: reviewAllWatches() when a watch on the install
+// folder's whole tree has seen a change since the last look (or can't be
+// made), and on every looksPerFullReview-th look; otherwise it only tries
+// again to claim the folders other spoolers had.
 void reviewWatches();
 
 // Closes user's watch and gives back its claim, leaving state as it is.
