@@ -32,7 +32,9 @@ int initApplication(HINSTANCE instance, int showCommand, bool quiet = false);
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Draws the status view: the install folder, the watched users and the two
-// counters, in the surface's current font.
+// counters, then, if any user is not watched, "Not watched:" and each such
+// user with the reason in a word ("gone", "failed", "other user"), in the
+// surface's current font.
 void paintStatus(DrawSurface* surface);
 
 #endif

@@ -203,4 +203,46 @@ TEST(StatusViewTest, LinesArePlacedByTheFontHeight)
     watchTable.watchCount = 0;
 }
 
+// Users not watched come below the counters, each with its reason; the
+// watched ones keep the lines they always had.
+TEST(StatusViewTest, UsersNotWatchedAreListedBelowTheCountersWithWhy)
+{
+    const int width = 340;
+    const int height = 260;
+    lstrcpyA(installFolder, "C:\\Palm");
+    struct User {
+        const char* name;
+        WatchState state;
+    } users[] = {{"Alice", watchActive}, {"Bob", watchGone}, {"Carol", watchActive},
+                 {"Dora", watchClaimedElsewhere}, {"Eve", watchFailed}};
+    watchTable.watchCount = 5;
+    for (int i = 0; i < 5; i++) {
+        lstrcpyA(watchTable.users[i].userFolder, users[i].name);
+        watchTable.users[i].state = users[i].state;
+    }
+    spoolerCounters = {2, 7};
+
+    MemorySurface status(width, height);
+    ASSERT_EQ(16, currentTextHeight(status.surface));
+    paintStatus(status.surface);
+
+    MemorySurface expected(width, height);
+    struct Line {
+        int x;
+        int y;
+        const char* text;
+    } lines[] = {{10, 10, "Palm install folder:"}, {25, 36, "C:\\Palm"}, {10, 62, "Monitoring users:"},
+                 {25, 88, "Alice"}, {25, 104, "Carol"}, {10, 130, "Print jobs processed: 2"},
+                 {10, 146, "Pages processed: 7"}, {10, 172, "Not watched:"}, {25, 198, "Bob (gone)"},
+                 {25, 214, "Dora (other user)"}, {25, 230, "Eve (failed)"}};
+    for (const Line& line : lines) {
+        TextOutA(expected.dc, line.x, line.y, line.text, lstrlenA(line.text));
+    }
+    EXPECT_TRUE(pixelsOf(status, width, height) == pixelsOf(expected, width, height));
+    for (int i = 0; i < 5; i++) {
+        watchTable.users[i].state = watchActive;
+    }
+    watchTable.watchCount = 0;
+}
+
 }  // namespace

@@ -84,7 +84,7 @@ protected:
     // Starts the helper that holds the named mutex and waits until it does.
     void holdMutexElsewhere(const char* name, HANDLE* keep = nullptr)
     {
-        ASSERT_TRUE(holder.start(HOLD_MUTEX_PATH, name));
+        ASSERT_TRUE(holder.start(HOLD_MUTEX_PATH, std::string("--mutex ") + name));
         ASSERT_TRUE(waitFor([&] { return mutexHeldElsewhere(keep, name); }, startTimeoutMs));
     }
 

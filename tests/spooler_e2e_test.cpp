@@ -46,6 +46,7 @@
 #include "tests/spool_builder.h"
 #include "tests/spooler_process.h"
 #include "tests/win_test_support.h"
+#include "watch/folder_claim.h"
 #include "watch/spool_poll.h"
 #include "watch/user_watch.h"
 
@@ -57,6 +58,10 @@ const int startTimeoutMs = 30000;
 // A delivery waits for the next tick of the spool timer, then for printing.
 const int deliveryTimeoutMs = static_cast<int>(spoolTimerPeriod) + 60000;
 const int statusTimeoutMs = 10000;
+// A change the watches can't see waits for the next periodic look, half a
+// minute at most, and one tick more, then for printing.
+const int lookTimeoutMs = ticksPerReview * static_cast<int>(spoolTimerPeriod) +
+                          static_cast<int>(spoolTimerPeriod) + 30000;
 
 int millisecondsBetween(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to)
 {
@@ -678,6 +683,92 @@ TEST_F(SpoolerProgramTest, WithNoUserFoldersItSaysSoAndKeepsRunning)
     DWORD exitCode = 255;
     ASSERT_TRUE(spooler.waitForExit(spoolerExitTimeoutMs, &exitCode));
     EXPECT_EQ(0u, exitCode);
+}
+
+// ---- While it runs: new users, folders made again, other accounts -------------
+
+Bytes pagesOf(int pages)
+{
+    SpoolDatabase database;
+    for (int i = 0; i < pages; i++) {
+        database.records.push_back(textRecord("PAGE " + std::to_string(i + 1) + "\n"));
+    }
+    return buildSpoolFile(database);
+}
+
+TEST_F(SpoolerProgramTest, UserAddedWhileRunningIsPrintedAndShown)
+{
+    addUser("Alice");
+    setInstallFolder(root);
+    ASSERT_TRUE(spooler.start(SPOOLER_PATH));
+    DialogWatcher boxes(IDOK, 0, spooler.id());
+    HWND window = spooler.waitUntilListening(startTimeoutMs);
+    ASSERT_NE(nullptr, window);
+
+    // A hand-held's first sync: its folders, then its spool file.
+    addUser("Bob");
+    ASSERT_TRUE(writeWholeFile(root + "\\Bob\\backup\\" + spoolFileName, pagesOf(1)));
+    auto written = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitForPrintedFiles(1, lookTimeoutMs));
+    std::printf("[ timing   ] new user's first job printed %d ms after it was written\n",
+                millisecondsBetween(written, std::chrono::steady_clock::now()));
+    EXPECT_NE(std::string::npos, printedText(printedFiles()[0]).find("PAGE 1"));
+
+    ShowWindow(window, SW_RESTORE);
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, IDM_SHOW_STATUS, 0));
+    RECT client;
+    ASSERT_TRUE(GetClientRect(window, &client));
+    Pixels status = expectedStatusView(client.right, client.bottom, root, {"Alice", "Bob"}, {1, 1});
+    EXPECT_EQ(0u, waitForClientPixels(window, status, statusTimeoutMs)) << "Bob is not listed as watched";
+    EXPECT_TRUE(boxes.seen().empty());
+}
+
+TEST_F(SpoolerProgramTest, BackupFolderMadeAgainWhileRunningPrintsTheNextDelivery)
+{
+    addUser("Alice");
+    setInstallFolder(root);
+    ASSERT_TRUE(spooler.start(SPOOLER_PATH));
+    HWND window = spooler.waitUntilListening(startTimeoutMs);
+    ASSERT_NE(nullptr, window);
+
+    ASSERT_TRUE(remakeFolder(root + "\\Alice\\backup"));
+    ASSERT_TRUE(writeWholeFile(root + "\\Alice\\backup\\" + spoolFileName, pagesOf(1)));
+    ASSERT_TRUE(waitForPrintedFiles(1, lookTimeoutMs));
+    EXPECT_TRUE(spooler.running());
+}
+
+TEST_F(SpoolerProgramTest, FolderClaimedByAnotherSpoolerIsPrintedOnlyOnceThatOneEnds)
+{
+    addUser("Alice");
+    addUser("Bob");
+    setInstallFolder(root);
+    std::string bobFolder = root + "\\Bob\\backup";
+    char claimName[folderClaimNameSize];
+    ASSERT_EQ(0, folderClaimName(bobFolder.c_str(), claimName));
+    SpoolerProcess otherSpooler;
+    ASSERT_TRUE(otherSpooler.startCommand("\"" + windowsPathOf(HOLD_MUTEX_PATH) + "\" --folder \"" + bobFolder + "\""));
+    ASSERT_TRUE(waitFor(
+        [&] {
+            HANDLE claim = OpenMutexA(SYNCHRONIZE, FALSE, claimName);
+            CloseHandle(claim);
+            return claim != nullptr;
+        },
+        startTimeoutMs));
+    ASSERT_TRUE(spooler.start(SPOOLER_PATH));
+    HWND window = spooler.waitUntilListening(startTimeoutMs);
+    ASSERT_NE(nullptr, window);
+
+    // Two pages for Bob, one for Alice.
+    ASSERT_TRUE(writeWholeFile(bobFolder + "\\" + spoolFileName, pagesOf(2)));
+    ASSERT_TRUE(writeWholeFile(root + "\\Alice\\backup\\" + spoolFileName, pagesOf(1)));
+    ASSERT_TRUE(waitForPrintedFiles(1, deliveryTimeoutMs));
+    // Past a periodic look, Bob's job is still the other spooler's.
+    Sleep(static_cast<DWORD>(ticksPerReview + 1) * spoolTimerPeriod);
+    EXPECT_EQ(1u, printedFiles().size());
+
+    otherSpooler.end();
+    ASSERT_TRUE(waitForPrintedFiles(3, lookTimeoutMs));
+    EXPECT_NE(std::string::npos, printedText(printedFiles()[2]).find("PAGE 2"));
 }
 
 }  // namespace

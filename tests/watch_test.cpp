@@ -12,7 +12,9 @@
 #include "jobs/print_job.h"
 #include "render/page_renderer.h"
 #include "tests/spool_builder.h"
+#include "tests/spooler_process.h"
 #include "tests/win_test_support.h"
+#include "watch/folder_claim.h"
 #include "watch/spool_poll.h"
 #include "watch/user_watch.h"
 
@@ -449,6 +451,244 @@ TEST_F(WatchTest, TickDuringAJobStartsNothing)
     KillTimer(window, spoolTimerId);
     pollSpoolChanges(window);
     EXPECT_EQ(2u, dialogs.seen().size());
+}
+
+// ---- While running: the periodic look --------------------------------------
+
+std::vector<std::string> usersIn(WatchState state)
+{
+    std::vector<std::string> users;
+    for (int i = 0; i < watchTable.watchCount; i++) {
+        if (watchTable.users[i].state == state) {
+            users.push_back(watchTable.users[i].userFolder);
+        }
+    }
+    return users;
+}
+
+int indexOf(const std::string& user)
+{
+    for (int i = 0; i < watchTable.watchCount; i++) {
+        if (user == watchTable.users[i].userFolder) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// A user whose backup folder appears after start-up: restored with a spool
+// file from before start-up, made by a first sync with one written since,
+// or made empty with a delivery after the look found it.
+struct LateUser {
+    const char* when;
+    bool fileBeforeStart;
+    bool fileAfterStart;
+    int jobs;
+};
+
+TEST_F(WatchTest, UserFoundWhileRunningPrintsFilesWrittenSinceStartUp)
+{
+    const LateUser cases[] = {
+        {"restored with a file from before start-up", true, false, 0},
+        {"first sync, file written since start-up", false, true, 1},
+        {"delivery after the user was found", false, false, 1},
+    };
+    for (const LateUser& late : cases) {
+        SCOPED_TRACE(late.when);
+        releaseWatches();
+        removeFolderTree(root);
+        ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr));
+        spoolerCounters = {0, 0};
+        addUser("Alice");
+        std::string folder = addUser("Late", "Restored");
+        if (late.fileBeforeStart) {
+            ASSERT_TRUE(writeWholeFile(folder + "\\Restored\\" + spoolFileName, spoolFileOf(1)));
+            Sleep(20);  // the stamp must come before the start-up time, not share it
+        }
+        ASSERT_EQ(0, discover());
+        ASSERT_EQ(1, watchTable.watchCount);
+        ASSERT_TRUE(MoveFileA((folder + "\\Restored").c_str(), (folder + "\\backup").c_str()));
+        if (late.fileAfterStart) {
+            ASSERT_TRUE(writeWholeFile(spoolPath("Late"), spoolFileOf(1)));
+        }
+        reviewAllWatches();
+        reviewAllWatches();
+        EXPECT_EQ((std::vector<std::string>{"Alice", "Late"}), watchedUsers()) << "found once, and only once";
+        if (!late.fileBeforeStart && !late.fileAfterStart) {
+            ASSERT_TRUE(writeWholeFile(spoolPath("Late"), spoolFileOf(1)));
+            ASSERT_TRUE(watchFired(1));
+        }
+        pollSpoolChanges(window);
+        pollSpoolChanges(window);
+        EXPECT_EQ(late.jobs, spoolerCounters.jobsProcessed);
+    }
+}
+
+TEST_F(WatchTest, FolderMadeAgainIsWatchedAgainAfterTheNextLook)
+{
+    addUser("Alice");
+    ASSERT_EQ(0, discover());
+    ASSERT_TRUE(remakeFolder(root + "\\Alice\\backup"));
+    // The delivery comes before the look: the look finds its stamp new.
+    ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(1)));
+    reviewAllWatches();
+    pollSpoolChanges(window);
+    EXPECT_EQ(1, spoolerCounters.jobsProcessed);
+
+    // The next comes after it, and the new watch sees it.
+    ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(2)));
+    ASSERT_TRUE(watchFired(0));
+    pollSpoolChanges(window);
+    EXPECT_EQ(2, spoolerCounters.jobsProcessed);
+}
+
+TEST_F(WatchTest, DeadWatchIsMadeAgainAndItsJobIsNotLost)
+{
+    addUser("Alice");
+    addUser("Bob");
+    ASSERT_EQ(0, discover());
+    // A handle that no longer answers fails a wait on every watch at once.
+    FindCloseChangeNotification(watchTable.users[0].changeWatch);
+    ASSERT_TRUE(writeWholeFile(spoolPath(watchTable.users[1].userFolder), spoolFileOf(1)));
+    ASSERT_TRUE(writeWholeFile(spoolPath(watchTable.users[0].userFolder), spoolFileOf(2)));
+    pollSpoolChanges(window);
+    EXPECT_EQ(1, spoolerCounters.pagesProcessed) << "the other user is served";
+    EXPECT_EQ(watchFailed, watchTable.users[0].state);
+
+    reviewAllWatches();
+    EXPECT_EQ(watchActive, watchTable.users[0].state);
+    pollSpoolChanges(window);
+    EXPECT_EQ(3, spoolerCounters.pagesProcessed) << "the job the dead watch missed";
+}
+
+TEST_F(WatchTest, GoneFoldersLoseTheirWatchAndComeBack)
+{
+    addUser("Alice");
+    addUser("Bob");
+    ASSERT_EQ(0, discover());
+    ASSERT_TRUE(remakeFolder(root + "\\Alice"));  // Alice's backup folder is gone
+    reviewAllWatches();
+    EXPECT_EQ(std::vector<std::string>{"Alice"}, usersIn(watchGone));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, watchTable.users[0].changeWatch);
+
+    // So is the whole install folder, for a while.
+    std::string moved = root + "-away";
+    ASSERT_TRUE(MoveFileA(root.c_str(), moved.c_str()));
+    reviewAllWatches();
+    EXPECT_EQ(2u, usersIn(watchGone).size());
+    ASSERT_TRUE(MoveFileA(moved.c_str(), root.c_str()));
+    CreateDirectoryA((root + "\\Alice\\backup").c_str(), nullptr);
+    reviewAllWatches();
+    EXPECT_EQ(2u, usersIn(watchActive).size());
+    EXPECT_EQ(2, watchTable.watchCount);
+    ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(1)));
+    ASSERT_TRUE(watchFired(indexOf("Alice")));
+    pollSpoolChanges(window);
+    EXPECT_EQ(1, spoolerCounters.jobsProcessed);
+}
+
+TEST_F(WatchTest, LooksWhileFoldersComeAndGoKeepFiftyDistinctUsers)
+{
+    for (int i = 0; i < 10; i++) {
+        addUser("User" + std::to_string(100 + i));
+    }
+    ASSERT_EQ(0, discover());
+    std::string fileNamedBackup = addUser("FileBackup", "");
+    ASSERT_TRUE(writeWholeFile(fileNamedBackup + "\\backup", {1}));
+    addUser(std::string(50, 'L'));
+    addUser(std::string(49, 'S'));
+    for (int i = 10; i < 60; i++) {
+        addUser("User" + std::to_string(100 + i));
+        if (i % 10 == 0) {
+            reviewAllWatches();
+            removeFolderTree(root + "\\User" + std::to_string(100 + i));
+        }
+    }
+    reviewAllWatches();
+    reviewAllWatches();
+    EXPECT_EQ(50, watchTable.watchCount);
+    std::vector<std::string> users = watchedUsers();
+    std::sort(users.begin(), users.end());
+    EXPECT_EQ(users.end(), std::adjacent_find(users.begin(), users.end())) << "a user listed twice";
+    EXPECT_EQ(users.end(), std::find(users.begin(), users.end(), std::string(50, 'L')));
+    EXPECT_NE(users.end(), std::find(users.begin(), users.end(), std::string(49, 'S')));
+    EXPECT_EQ(std::vector<std::string>{"FileBackup"}, usersIn(watchFailed));
+}
+
+TEST_F(WatchTest, FolderClaimedByAnotherSpoolerIsLeftToItUntilItEnds)
+{
+    addUser("Alice");
+    addUser("Bob");
+    char name[folderClaimNameSize];
+    ASSERT_EQ(0, folderClaimName((root + "\\Bob\\backup").c_str(), name));
+    HANDLE otherSpooler = CreateMutexA(nullptr, FALSE, name);
+    ASSERT_NE(nullptr, otherSpooler);
+    ASSERT_EQ(0, discover());
+    EXPECT_EQ(std::vector<std::string>{"Bob"}, usersIn(watchClaimedElsewhere));
+
+    ASSERT_TRUE(writeWholeFile(spoolPath("Bob"), spoolFileOf(3)));
+    ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(1)));
+    for (int look = 0; look < 2; look++) {
+        reviewAllWatches();
+        pollSpoolChanges(window);
+    }
+    EXPECT_EQ(1, spoolerCounters.pagesProcessed) << "only the unclaimed user printed";
+
+    CloseHandle(otherSpooler);
+    reviewAllWatches();
+    EXPECT_EQ(2u, usersIn(watchActive).size());
+    pollSpoolChanges(window);
+    EXPECT_EQ(4, spoolerCounters.pagesProcessed);
+    // And now this spooler's claim keeps others out, until it lets go.
+    HANDLE other = nullptr;
+    EXPECT_EQ(-1, claimFolder((root + "\\Bob\\backup").c_str(), &other));
+    releaseWatches();
+    EXPECT_EQ(0, claimFolder((root + "\\Bob\\backup").c_str(), &other));
+    releaseFolderClaim(&other);
+}
+
+// The looks in between go through every user only when something in the
+// install folder's tree changed, and on every tenth look regardless.
+TEST_F(WatchTest, QuietLooksSkipTheFoldersButTheTenthGoesThroughThemAll)
+{
+    addUser("Alice");
+    ASSERT_EQ(0, discover());
+    reviewWatches();  // makes the tree's watch
+    watchTable.users[0].state = watchGone;  // as if the look had missed its return
+    for (int look = 1; look < looksPerFullReview; look++) {
+        reviewWatches();
+    }
+    EXPECT_EQ(watchGone, watchTable.users[0].state) << "a quiet look went through the folders";
+    reviewWatches();
+    EXPECT_EQ(watchActive, watchTable.users[0].state);
+
+    addUser("Bob");
+    EXPECT_TRUE(waitFor(
+        [] {
+            reviewWatches();
+            return watchTable.watchCount == 2;
+        },
+        watchTimeoutMs))
+        << "a new folder did not bring a full look";
+}
+
+TEST(FolderClaimTest, NamesAreOnePerFolderWhateverTheLetterCase)
+{
+    char a[folderClaimNameSize];
+    char b[folderClaimNameSize];
+    char c[folderClaimNameSize];
+    ASSERT_EQ(0, folderClaimName("C:\\Palm\\Alice\\backup", a));
+    ASSERT_EQ(0, folderClaimName("c:\\PALM\\alice\\Backup", b));
+    ASSERT_EQ(0, folderClaimName("C:\\Palm\\Alicf\\backup", c));
+    EXPECT_STREQ(a, b);
+    EXPECT_STRNE(a, c);
+    EXPECT_EQ(0, std::string(a).rfind("Global\\FernquillSpoolFolder-", 0));
+    EXPECT_EQ(std::string(a).find_first_not_of("0123456789abcdef", 28), std::string::npos);
+    EXPECT_EQ(44u, std::string(a).size());
+    // FNV-1a 64 of "" is its offset basis.
+    ASSERT_EQ(0, folderClaimName("", a));
+    EXPECT_STREQ("Global\\FernquillSpoolFolder-cbf29ce484222325", a);
+    EXPECT_EQ(-1, folderClaimName(std::string(512, 'x').c_str(), a));
 }
 
 }  // namespace

@@ -162,6 +162,43 @@ void removeFolderTree(const std::string& path)
     RemoveDirectoryA(path.c_str());
 }
 
+namespace {
+
+// The Unix path of a Windows path, from Wine's kernel32; "" if none.
+std::string unixPathOf(const std::string& windowsPath)
+{
+    using ToUnix = char*(CDECL*)(LPCWSTR);
+    ToUnix toUnix = reinterpret_cast<ToUnix>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    wchar_t wide[MAX_PATH];
+    if (toUnix == nullptr || MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide, MAX_PATH) == 0) {
+        return "";
+    }
+    char* unixPath = toUnix(wide);
+    if (unixPath == nullptr) {
+        return "";
+    }
+    std::string result = unixPath;
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    return result;
+}
+
+}  // namespace
+
+bool remakeFolder(const std::string& folder)
+{
+    std::string unixFolder = unixPathOf(folder);
+    if (unixFolder.empty()) {
+        return false;
+    }
+    std::string made = unixFolder + ".made";
+    bool done = runUnixCommand("mkdir '" + unixFolder + ".new' && rm -rf '" + unixFolder + "' && mv '" + unixFolder +
+                                   ".new' '" + unixFolder + "' && touch '" + made + "'",
+                               made, 30000);
+    DeleteFileA(windowsPathOf(made).c_str());
+    return done;
+}
+
 void setInstallFolder(const std::string& folder)
 {
     RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\U.S. Robotics\\Pilot Desktop\\Core", "Path", REG_SZ,

@@ -71,6 +71,13 @@ bool writeWholeFile(const std::string& path, const std::vector<unsigned char>& b
 // Removes a folder and everything in it.
 void removeFolderTree(const std::string& path);
 
+// Deletes a folder and makes it again, empty, from the Unix side, as a
+// restore does on Windows. A Win32 delete under Wine is put off while any
+// process has the folder open (a change watch does), so it would never
+// happen. The new folder is made before the old one goes, so it can't get
+// the old one's file index back. Returns whether it was done.
+bool remakeFolder(const std::string& folder);
+
 // Points the first registry location of the Palm Desktop install folder at
 // folder; removeRegistryValues() takes both locations away again.
 void setInstallFolder(const std::string& folder);

@@ -20,6 +20,12 @@
 // A job pumps messages (its message boxes and the print dialog run nested
 // loops), so a tick can arrive while one runs. That tick does nothing; the
 // watches that fire meanwhile stay fired and are served by later ticks.
+//
+// Every sixth tick, half a minute, starts with the periodic look
+// (reviewWatches): it finds new users, remakes watches that died and marks
+// pending any user whose spool file's stamp moved without its watch firing.
+// A pending user is served exactly as a fired watch is, in table order, so
+// a dead watch delays a job by one look at most and never loses it.
 #include "watch/spool_poll.h"
 
 #include "jobs/print_job.h"
@@ -28,26 +34,76 @@
 namespace {
 
 bool jobRunning = false;
+int ticksSinceReview = 0;
 
-// The users that have a change watch, with their watches, in table order.
-// Users without one are left out of the wait: one invalid handle would
-// fail it for everyone.
-DWORD watchedUsers(HANDLE* handles, int* users)
+// A wait fails for everyone when one handle in it is no longer a waitable
+// handle; find the watches that are dead and close them, for the periodic
+// look to remake.
+void closeDeadWatches(int from)
 {
-    DWORD count = 0;
-    for (int i = 0; i < watchTable.watchCount; i++) {
-        if (watchTable.users[i].changeWatch != INVALID_HANDLE_VALUE) {
-            handles[count] = watchTable.users[i].changeWatch;
-            users[count] = i;
-            count++;
+    for (int i = from; i < watchTable.watchCount; i++) {
+        UserWatch& user = watchTable.users[i];
+        if (user.state == watchActive && user.changeWatch != INVALID_HANDLE_VALUE &&
+            WaitForSingleObject(user.changeWatch, 0) == WAIT_FAILED) {
+            closeWatch(user);
+            user.state = watchFailed;
         }
     }
-    return count;
 }
 
+// The lowest-numbered watched user from table index `from` on that is due:
+// pending, or with a fired watch. -1 if none. The wait names only the
+// lowest fired watch, and users after the first pending one can't come
+// before it, so the wait asks only about those before it.
+int nextDueUser(int from)
+{
+    for (int attempt = 0; attempt < 2; attempt++) {
+        HANDLE handles[maxWatchedUsers];
+        int users[maxWatchedUsers];
+        DWORD count = 0;
+        int firstPending = -1;
+        for (int i = from; i < watchTable.watchCount; i++) {
+            const UserWatch& user = watchTable.users[i];
+            if (user.state != watchActive) {
+                continue;
+            }
+            if (user.pending) {
+                firstPending = i;
+                break;
+            }
+            if (user.changeWatch != INVALID_HANDLE_VALUE) {
+                handles[count] = user.changeWatch;
+                users[count] = i;
+                count++;
+            }
+        }
+        if (count == 0) {
+            return firstPending;
+        }
+        DWORD fired = WaitForMultipleObjects(count, handles, FALSE, 0);
+        if (fired < WAIT_OBJECT_0 + count) {
+            return users[fired - WAIT_OBJECT_0];
+        }
+        if (fired != WAIT_FAILED) {
+            return firstPending;
+        }
+        closeDeadWatches(from);
+    }
+    return -1;
+}
+
+// Makes the watch wait for the next change. A watch that can't be re-armed
+// would never fire again: it is made anew, and the user is left pending,
+// since a change between the two watches would go unseen.
 void rearm(UserWatch& user)
 {
-    FindNextChangeNotification(user.changeWatch);
+    user.pending = false;
+    if (user.changeWatch == INVALID_HANDLE_VALUE || FindNextChangeNotification(user.changeWatch)) {
+        return;
+    }
+    if (openWatch(user)) {
+        user.pending = true;
+    }
 }
 
 void printFor(UserWatch& user, const char* path, HWND window)
@@ -64,8 +120,10 @@ void printFor(UserWatch& user, const char* path, HWND window)
 }
 
 // Looks at one fired user's spool file and prints it if it is new. Returns
-// false only when the file is there but held open by someone: the watch
-// stays fired for a later tick, and the caller may serve another user.
+// false only when the file is there but held open by someone (the watch
+// stays fired for a later tick, and the caller may serve another user), or
+// when the folder has gone: its watch is closed there and then, so that
+// HotSync can make the folder again.
 bool serveUser(UserWatch& user, HWND window)
 {
     char path[pathSize];
@@ -76,7 +134,12 @@ bool serveUser(UserWatch& user, HWND window)
     HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        if (error == ERROR_PATH_NOT_FOUND) {
+            closeWatch(user);
+            user.state = watchGone;
+            return false;
+        }
+        if (error == ERROR_FILE_NOT_FOUND) {
             rearm(user);
             return true;
         }
@@ -103,21 +166,18 @@ void pollSpoolChanges(HWND window)
     if (jobRunning) {
         return;
     }
-    HANDLE handles[maxWatchedUsers];
-    int users[maxWatchedUsers];
-    DWORD count = watchedUsers(handles, users);
-    // The wait names only the lowest fired watch; past a held file the rest
-    // of the list is asked again, so the held watch is not re-armed.
-    DWORD from = 0;
-    while (from < count) {
-        DWORD fired = WaitForMultipleObjects(count - from, handles + from, FALSE, 0);
-        if (fired >= WAIT_OBJECT_0 + (count - from)) {
+    if (++ticksSinceReview >= ticksPerReview) {
+        ticksSinceReview = 0;
+        reviewWatches();
+    }
+    // Past a held file the rest of the table is asked again, so the held
+    // watch is not re-armed.
+    int from = 0;
+    while (from < watchTable.watchCount) {
+        int due = nextDueUser(from);
+        if (due < 0 || serveUser(watchTable.users[due], window)) {
             return;
         }
-        DWORD at = from + (fired - WAIT_OBJECT_0);
-        if (serveUser(watchTable.users[users[at]], window)) {
-            return;
-        }
-        from = at + 1;
+        from = due + 1;
     }
 }

@@ -8,10 +8,11 @@
 const UINT_PTR spoolTimerId = 1;
 const UINT spoolTimerPeriod = 5000;
 
-// Checks every change watch without waiting and serves the lowest-numbered
-// user whose folder changed, passing over users whose spool file is held
-// open (they stay pending for the next tick): if that user's spool file
-// carries a new time stamp, runs a print job with window as the main window.
+// Every ticksPerReview-th tick, first runs the periodic look
+// (reviewWatches). Then checks every change watch without waiting and serves
+// the lowest-numbered user whose folder changed or who is pending, passing
+// over users whose spool file is held open (they stay pending for the next
+// tick): if that user's spool file carries a new time stamp, runs a print job with window as the main window.
 // At most one job a tick.
 void pollSpoolChanges(HWND window);
 

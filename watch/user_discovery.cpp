@@ -9,14 +9,41 @@
 // A user whose change watch can't be made (for instance when "backup" is a
 // file) is still listed, as the status view shows every located user; its
 // slot holds INVALID_HANDLE_VALUE and the poll leaves it out, so the other
-// users' watches keep working.
+// users' watches keep working. The periodic look tries it again.
+//
+// Looking at every folder costs a file system call or two per user, which
+// Wine makes dear (about a third of a millisecond each). So the periodic
+// look goes through every user only when a watch on the whole install
+// folder's tree says something changed there, and every tenth look
+// regardless, in case that watch is the one that died.
+//
+// A change watch holds a handle on its folder, and on Windows a folder
+// deleted while a handle is open stays in the way, "delete pending", until
+// the handle closes: HotSync could not make it again. So the periodic look
+// holds nothing open (it opens a folder for a moment, with every sharing
+// mode, and reads the spool file's stamp from its entry), and a watch whose
+// folder is gone is closed, here or by the poll.
 #include "watch/user_watch.h"
 
 #include <cstdio>
 #include <cstring>
 
+#include "watch/folder_claim.h"
+
 char installFolder[pathSize];
 WatchTable watchTable;
+FILETIME spoolerStartTime;
+
+namespace {
+
+// The whole install folder's tree, watched for any change: while it stays
+// quiet, no folder came or went and no spool file was written, and a look
+// has only the claims to try. Folder and file names and last writes.
+const DWORD treeChanges = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
+HANDLE treeWatch = INVALID_HANDLE_VALUE;
+int looksSinceFullReview = 0;
+
+}  // namespace
 const char* const spoolFileName = "Fernquill_Spool_File.PDB";
 
 namespace {
@@ -114,32 +141,139 @@ uint32_t currentSpoolTime(const UserWatch& user)
     return stamp;
 }
 
+enum FolderFound { folderMissing, folderIsFile, folderPresent };
+
+// What is at path, and a folder's identity: its volume and file index,
+// which a folder made again under the same name doesn't keep. The index
+// needs the folder opened, which Wine makes dear, so the entry's creation
+// time comes first: while it stays as `known` had it, the folder is taken
+// to be the same one. (Wine reports the time of the last change of the
+// folder's entries as its creation time, so there the index is read after
+// each sync; Windows keeps the true one.) The folder is opened for a moment
+// only, with every sharing mode, so it can be deleted meanwhile. A folder
+// that is being deleted can't be opened and counts as missing.
+FolderFound lookAtFolder(const char* path, const FolderIdentity* known, FolderIdentity* identity)
+{
+    WIN32_FILE_ATTRIBUTE_DATA entry;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &entry)) {
+        return folderMissing;
+    }
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return folderIsFile;
+    }
+    if (known != nullptr && CompareFileTime(&entry.ftCreationTime, &known->created) == 0) {
+        *identity = *known;
+        return folderPresent;
+    }
+    HANDLE folder = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) {
+        return folderMissing;
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    BOOL read = GetFileInformationByHandle(folder, &information);
+    CloseHandle(folder);
+    if (!read) {
+        return folderMissing;
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return folderIsFile;
+    }
+    identity->volume = information.dwVolumeSerialNumber;
+    identity->indexHigh = information.nFileIndexHigh;
+    identity->indexLow = information.nFileIndexLow;
+    identity->created = entry.ftCreationTime;
+    return folderPresent;
+}
+
+bool sameFolder(const FolderIdentity& a, const FolderIdentity& b)
+{
+    return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
+}
+
+// The spool file's last write, without opening it: HotSync, writing it
+// with no sharing, must never find it held by the periodic look.
+bool spoolWrittenAt(const UserWatch& user, FILETIME* written)
+{
+    char path[pathSize];
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (spoolFilePath(user, path) != 0 || !GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+        return false;
+    }
+    *written = data.ftLastWriteTime;
+    return true;
+}
+
+bool watchedFolderPath(const UserWatch& user, char* path)
+{
+    return buildPath(path, "%s\\%s\\%s", installFolder, user.userFolder, user.backupFolder);
+}
+
+// Letter case as the file system sees it for the names it lists: a user
+// folder renamed only in case is still the same folder.
+bool sameName(const char* a, const char* b)
+{
+    for (;; a++, b++) {
+        char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 'a' + 'A') : *a;
+        char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 'a' + 'A') : *b;
+        if (x != y) {
+            return false;
+        }
+        if (x == '\0') {
+            return true;
+        }
+    }
+}
+
+bool inTable(const char* user)
+{
+    for (int i = 0; i < watchTable.watchCount; i++) {
+        if (sameName(watchTable.users[i].userFolder, user)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Stores a located user, with its watch and the stamp of the spool file
-// already there. False, and nothing stored, if its paths don't fit.
-bool addUser(const char* user, const char* backupFolder)
+// already there. False, and nothing stored, if its paths don't fit. A user
+// found after start-up whose spool file was written since is left pending
+// with no stamp, so that file prints: it is a new hand-held's first job.
+bool addUser(const char* user, const char* backupFolder, bool foundLater)
 {
     UserWatch& entry = watchTable.users[watchTable.watchCount];
     char watched[pathSize];
     if (!buildPath(watched, "%s\\%s\\%s", installFolder, user, backupFolder)) {
         return false;
     }
+    std::memset(&entry, 0, sizeof(entry));
     std::strcpy(entry.userFolder, user);
     std::strcpy(entry.backupFolder, backupFolder);
     char spool[pathSize];
     if (spoolFilePath(entry, spool) != 0) {
         return false;
     }
-    entry.changeWatch = FindFirstChangeNotificationA(watched, FALSE, FILE_NOTIFY_CHANGE_LAST_WRITE);
-    if (entry.changeWatch != INVALID_HANDLE_VALUE) {
-        FindNextChangeNotification(entry.changeWatch);
+    entry.changeWatch = INVALID_HANDLE_VALUE;
+    entry.claim = nullptr;
+    openWatch(entry);
+    FILETIME written;
+    if (!foundLater) {
+        entry.lastSpoolTime = currentSpoolTime(entry);
+    } else if (spoolWrittenAt(entry, &written) && CompareFileTime(&written, &spoolerStartTime) <= 0) {
+        entry.lastSpoolTime = written.dwLowDateTime;
+    } else {
+        entry.lastSpoolTime = 0;
+        entry.pending = entry.state == watchActive;
     }
-    entry.lastSpoolTime = currentSpoolTime(entry);
     watchTable.watchCount++;
     return true;
 }
 
-void listUsers()
+void listUsers(bool foundLater)
 {
+    if (watchTable.watchCount >= maxWatchedUsers) {
+        return;
+    }
     char pattern[pathSize];
     int length = std::snprintf(pattern, pathSize, "%s\\*", installFolder);
     if (length < 0 || length >= pathSize) {
@@ -152,11 +286,43 @@ void listUsers()
     }
     do {
         char backupFolder[folderNameSize];
-        if (isSubfolder(entry) && fitsFolderName(entry.cFileName) && findBackupFolder(entry.cFileName, backupFolder)) {
-            addUser(entry.cFileName, backupFolder);
+        if (isSubfolder(entry) && fitsFolderName(entry.cFileName) && !inTable(entry.cFileName) &&
+            findBackupFolder(entry.cFileName, backupFolder)) {
+            addUser(entry.cFileName, backupFolder, foundLater);
         }
     } while (watchTable.watchCount < maxWatchedUsers && FindNextFileA(listing, &entry));
     FindClose(listing);
+}
+
+// One user's part of the periodic look.
+void reviewUser(UserWatch& user)
+{
+    char folder[pathSize];
+    FolderIdentity identity;
+    if (!watchedFolderPath(user, folder)) {
+        return;
+    }
+    const FolderIdentity* known = user.state == watchActive ? &user.folderIdentity : nullptr;
+    FolderFound found = lookAtFolder(folder, known, &identity);
+    if (found != folderPresent) {
+        closeWatch(user);
+        user.state = found == folderMissing ? watchGone : watchFailed;
+        return;
+    }
+    // The old watch of a folder made again is on the deleted one, and would
+    // never fire again.
+    if (user.state != watchActive || user.changeWatch == INVALID_HANDLE_VALUE ||
+        !sameFolder(identity, user.folderIdentity)) {
+        if (!openWatch(user)) {
+            return;
+        }
+    }
+    user.folderIdentity = identity;
+    // A watch may die without a word: the stamp says whether a job came.
+    FILETIME written;
+    if (spoolWrittenAt(user, &written) && written.dwLowDateTime != user.lastSpoolTime) {
+        user.pending = true;
+    }
 }
 
 void tellUser(HWND window, const char* text, const char* caption)
@@ -207,19 +373,98 @@ int spoolFilePath(const UserWatch& user, char* path)
     return length >= 0 && length < pathSize ? 0 : -1;
 }
 
+void closeWatch(UserWatch& user)
+{
+    if (user.changeWatch != INVALID_HANDLE_VALUE && user.changeWatch != nullptr) {
+        FindCloseChangeNotification(user.changeWatch);
+    }
+    user.changeWatch = INVALID_HANDLE_VALUE;
+    releaseFolderClaim(&user.claim);
+    user.pending = false;
+}
+
+bool openWatch(UserWatch& user)
+{
+    closeWatch(user);
+    char folder[pathSize];
+    FolderIdentity identity;
+    FolderFound found = watchedFolderPath(user, folder) ? lookAtFolder(folder, nullptr, &identity) : folderIsFile;
+    if (found != folderPresent) {
+        user.state = found == folderMissing ? watchGone : watchFailed;
+        return false;
+    }
+    int claimed = claimFolder(folder, &user.claim);
+    if (claimed != 0) {
+        user.state = claimed == -1 ? watchClaimedElsewhere : watchFailed;
+        return false;
+    }
+    user.changeWatch = FindFirstChangeNotificationA(folder, FALSE, FILE_NOTIFY_CHANGE_LAST_WRITE);
+    if (user.changeWatch == INVALID_HANDLE_VALUE || !FindNextChangeNotification(user.changeWatch)) {
+        closeWatch(user);
+        user.state = watchFailed;
+        return false;
+    }
+    user.folderIdentity = identity;
+    user.state = watchActive;
+    return true;
+}
+
 void releaseWatches()
 {
     for (int i = 0; i < watchTable.watchCount; i++) {
-        if (watchTable.users[i].changeWatch != INVALID_HANDLE_VALUE) {
-            FindCloseChangeNotification(watchTable.users[i].changeWatch);
-        }
+        closeWatch(watchTable.users[i]);
     }
     std::memset(&watchTable, 0, sizeof(watchTable));
+    if (treeWatch != INVALID_HANDLE_VALUE) {
+        FindCloseChangeNotification(treeWatch);
+        treeWatch = INVALID_HANDLE_VALUE;
+    }
+    looksSinceFullReview = 0;
+}
+
+void reviewAllWatches()
+{
+    if (installFolder[0] == '\0') {
+        return;
+    }
+    for (int i = 0; i < watchTable.watchCount; i++) {
+        reviewUser(watchTable.users[i]);
+    }
+    listUsers(true);
+}
+
+void reviewWatches()
+{
+    if (installFolder[0] == '\0') {
+        return;
+    }
+    // Re-armed, or made, before the look, so that a change made during it
+    // brings the next look in full.
+    bool changed = treeWatch == INVALID_HANDLE_VALUE || WaitForSingleObject(treeWatch, 0) != WAIT_TIMEOUT;
+    if (treeWatch != INVALID_HANDLE_VALUE && changed && !FindNextChangeNotification(treeWatch)) {
+        FindCloseChangeNotification(treeWatch);
+        treeWatch = INVALID_HANDLE_VALUE;
+    }
+    if (treeWatch == INVALID_HANDLE_VALUE) {
+        treeWatch = FindFirstChangeNotificationA(installFolder, TRUE, treeChanges);
+    }
+    if (changed || ++looksSinceFullReview >= looksPerFullReview) {
+        looksSinceFullReview = 0;
+        reviewAllWatches();
+        return;
+    }
+    // Another account's spooler lets go of a folder without a change in it.
+    for (int i = 0; i < watchTable.watchCount; i++) {
+        if (watchTable.users[i].state == watchClaimedElsewhere) {
+            reviewUser(watchTable.users[i]);
+        }
+    }
 }
 
 int discoverUsers(HWND window, bool quiet)
 {
     releaseWatches();
+    GetSystemTimeAsFileTime(&spoolerStartTime);
     if (!readInstallFolder()) {
         installFolder[0] = '\0';
         if (!quiet) {
@@ -227,7 +472,7 @@ int discoverUsers(HWND window, bool quiet)
         }
         return -1;
     }
-    listUsers();
+    listUsers(false);
     if (watchTable.watchCount == 0 && !quiet) {
         tellUser(window, noUsersText, noUsersCaption);
     }

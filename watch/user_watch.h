@@ -1,4 +1,5 @@
-// The backup folders the spooler watches, found once at start-up.
+// The backup folders the spooler watches: found at start-up, and looked at
+// again every half minute while it runs.
 //
 // Palm Desktop keeps one folder per hand-held user under its install folder,
 // and HotSync copies each user's databases into a backup folder below it:
@@ -7,6 +8,11 @@
 // located user gets a change watch on the backup folder, and the time stamp
 // of any spool file already there is noted, so that a file present before
 // start-up is not printed again.
+//
+// The spooler runs for months. Hand-helds that sync for the first time make
+// new user folders, restores and renames make backup folders again, and
+// other accounts' spoolers come and go: the periodic look (reviewWatches)
+// keeps the table in step with all of that.
 #ifndef FERNQUILL_WATCH_USER_WATCH_H
 #define FERNQUILL_WATCH_USER_WATCH_H
 
@@ -20,11 +26,32 @@ const int pathSize = 512;       // paths of up to 511 characters
 
 extern const char* const spoolFileName;  // "Fernquill_Spool_File.PDB"
 
+// Why a user in the table is or isn't watched. Watched is 0, so a table
+// filled by hand with names alone lists them all as watched.
+enum WatchState {
+    watchActive = 0,        // claimed, with a change watch
+    watchGone,              // the backup folder isn't there (any more)
+    watchFailed,            // no change watch could be made ("backup" is a file...)
+    watchClaimedElsewhere,  // another account's spooler prints it
+};
+
+// Which folder a path named when its watch was made.
+struct FolderIdentity {
+    DWORD volume;
+    DWORD indexHigh;
+    DWORD indexLow;
+    FILETIME created;  // looked at first: reading the index means opening the folder
+};
+
 struct UserWatch {
     char userFolder[folderNameSize];    // below the install folder
     char backupFolder[folderNameSize];  // below the user's folder: the watched one
     HANDLE changeWatch;                 // INVALID_HANDLE_VALUE if it could not be made
     uint32_t lastSpoolTime;             // low 32 bits of the spool file's last write; 0 if none
+    WatchState state;
+    HANDLE claim;                   // the folder's claim (folder_claim.h) while watched; else nullptr
+    FolderIdentity folderIdentity;  // the watched folder's, when its watch was made
+    bool pending;                   // to be served as if its watch had fired
 };
 
 struct WatchTable {
@@ -36,6 +63,16 @@ struct WatchTable {
 // view.
 extern char installFolder[pathSize];
 extern WatchTable watchTable;
+
+// When discovery ran, as a full FILETIME: a user found later whose spool
+// file was written after this has a job waiting, its first.
+extern FILETIME spoolerStartTime;
+
+// How many spool timer ticks make one periodic look: 30 seconds. Every
+// looksPerFullReview-th look goes through every user even if nothing seems
+// to have changed.
+const int ticksPerReview = 6;
+const int looksPerFullReview = 10;
 
 // Opens HKEY_CURRENT_USER\key1\key2\key3\key4 one level at a time, reads the
 // value valueName, whatever its type, into buffer as terminated text, and
@@ -51,8 +88,30 @@ int readRegistryText(const char* key1, const char* key2, const char* key3, const
 // an account without Palm Desktop or without users yet is no news.
 int discoverUsers(HWND window, bool quiet = false);
 
-// Closes every change watch and empties the table.
+// Closes every change watch, gives back every claim and empties the table.
 void releaseWatches();
+
+// The full look. For every user in the table: a backup folder that is gone loses its watch and claim; one that
+// is back, or was made again (its file index changed), or whose watch
+// died, gets a new watch; one another spooler gave up is claimed; and a
+// watched user whose spool file's stamp differs from lastSpoolTime is made
+// pending. Then users new in the install folder join the table, up to 50;
+// a spool file already there is a job if it was written after start-up.
+// Does nothing before discovery found an install folder.
+void reviewAllWatches();
+
+// The periodic look: reviewAllWatches() when a watch on the install
+// folder's whole tree has seen a change since the last look (or can't be
+// made), and on every looksPerFullReview-th look; otherwise it only tries
+// again to claim the folders other spoolers had.
+void reviewWatches();
+
+// Closes user's watch and gives back its claim, leaving state as it is.
+void closeWatch(UserWatch& user);
+
+// Claims user's folder and makes its change watch, setting state. Returns
+// whether the user is now watched.
+bool openWatch(UserWatch& user);
 
 // The spool file path of a user into path (pathSize bytes); -1 if it would
 // not fit.
