@@ -294,12 +294,24 @@ void listUsers(bool foundLater)
     FindClose(listing);
 }
 
+// Whether the claim on user's folder is free now. Tried alone first: the
+// second account's spooler may find every folder taken, look after look.
+bool claimIsFree(const char* folder)
+{
+    HANDLE probe = nullptr;
+    if (claimFolder(folder, &probe) != 0) {
+        return false;
+    }
+    releaseFolderClaim(&probe);
+    return true;
+}
+
 // One user's part of the periodic look.
 void reviewUser(UserWatch& user)
 {
     char folder[pathSize];
     FolderIdentity identity;
-    if (!watchedFolderPath(user, folder)) {
+    if (!watchedFolderPath(user, folder) || (user.state == watchClaimedElsewhere && !claimIsFree(folder))) {
         return;
     }
     const FolderIdentity* known = user.state == watchActive ? &user.folderIdentity : nullptr;
@@ -451,6 +463,11 @@ void reviewWatches()
     if (changed || ++looksSinceFullReview >= looksPerFullReview) {
         looksSinceFullReview = 0;
         reviewAllWatches();
+        // Our watch must not keep a deleted install folder from going.
+        if (treeWatch != INVALID_HANDLE_VALUE && GetFileAttributesA(installFolder) == INVALID_FILE_ATTRIBUTES) {
+            FindCloseChangeNotification(treeWatch);
+            treeWatch = INVALID_HANDLE_VALUE;
+        }
         return;
     }
     // Another account's spooler lets go of a folder without a change in it.
