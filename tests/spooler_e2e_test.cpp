@@ -653,6 +653,13 @@ TEST_F(SpoolerProgramTest, AtLogOnWithNoUserFoldersItKeepsRunningQuietly)
     EXPECT_TRUE(IsIconic(window));
     EXPECT_TRUE(boxes.seen().empty());
     EXPECT_TRUE(spooler.running());
+
+    // The hand-held's first sync comes later, and its job prints.
+    addUser("Alice");
+    ASSERT_TRUE(writeWholeFile(root + "\\Alice\\backup\\" + spoolFileName, pagesOf(1)));
+    ASSERT_TRUE(waitForPrintedFiles(1, lookTimeoutMs));
+    EXPECT_NE(std::string::npos, printedText(printedFiles()[0]).find("PAGE 1"));
+    EXPECT_TRUE(boxes.seen().empty());
     ASSERT_TRUE(PostMessageA(window, WM_COMMAND, IDM_EXIT, 0));
     DWORD exitCode = 255;
     ASSERT_TRUE(spooler.waitForExit(spoolerExitTimeoutMs, &exitCode));
