@@ -656,9 +656,11 @@ TEST_F(SpoolerProgramTest, AtLogOnWithNoUserFoldersItKeepsRunningQuietly)
 
     // The hand-held's first sync comes later, and its job prints.
     addUser("Alice");
-    ASSERT_TRUE(writeWholeFile(root + "\\Alice\\backup\\" + spoolFileName, pagesOf(1)));
+    SpoolDatabase firstSync;
+    firstSync.records = {textRecord("FIRST SYNC\n")};
+    ASSERT_TRUE(writeWholeFile(root + "\\Alice\\backup\\" + spoolFileName, buildSpoolFile(firstSync)));
     ASSERT_TRUE(waitForPrintedFiles(1, lookTimeoutMs));
-    EXPECT_NE(std::string::npos, printedText(printedFiles()[0]).find("PAGE 1"));
+    EXPECT_NE(std::string::npos, printedText(printedFiles()[0]).find("FIRST SYNC"));
     EXPECT_TRUE(boxes.seen().empty());
     ASSERT_TRUE(PostMessageA(window, WM_COMMAND, IDM_EXIT, 0));
     DWORD exitCode = 255;
