@@ -37,6 +37,25 @@ std::vector<COLORREF> pixelsOf(const MemorySurface& canvas, int width, int heigh
     return all;
 }
 
+// One line of text in the status view, where paintStatus should draw it.
+struct StatusLine {
+    int x;
+    int y;
+    const char* text;
+};
+
+// The status view drawn line by line with plain GDI, to hold against
+// paintStatus's.
+template <size_t count>
+std::vector<COLORREF> statusPixels(const StatusLine (&lines)[count], int width, int height)
+{
+    MemorySurface expected(width, height);
+    for (const StatusLine& line : lines) {
+        TextOutA(expected.dc, line.x, line.y, line.text, lstrlenA(line.text));
+    }
+    return pixelsOf(expected, width, height);
+}
+
 class MainWindowTest : public testing::Test {
 protected:
     void SetUp() override
@@ -188,18 +207,11 @@ TEST(StatusViewTest, LinesArePlacedByTheFontHeight)
     ASSERT_EQ(16, currentTextHeight(status.surface));
     paintStatus(status.surface);
 
-    MemorySurface expected(width, height);
-    struct Line {
-        int x;
-        int y;
-        const char* text;
-    } lines[] = {{10, 10, "Palm install folder:"}, {25, 36, "C:\\Palm"}, {10, 62, "Monitoring users:"},
-                 {25, 88, "Alice"}, {25, 104, "Bob"}, {25, 120, "Carol"},
-                 {10, 146, "Print jobs processed: 2"}, {10, 162, "Pages processed: 7"}};
-    for (const Line& line : lines) {
-        TextOutA(expected.dc, line.x, line.y, line.text, lstrlenA(line.text));
-    }
-    EXPECT_TRUE(pixelsOf(status, width, height) == pixelsOf(expected, width, height));
+    const StatusLine lines[] = {{10, 10, "Palm install folder:"}, {25, 36, "C:\\Palm"},
+                                {10, 62, "Monitoring users:"},     {25, 88, "Alice"},
+                                {25, 104, "Bob"},                  {25, 120, "Carol"},
+                                {10, 146, "Print jobs processed: 2"}, {10, 162, "Pages processed: 7"}};
+    EXPECT_TRUE(pixelsOf(status, width, height) == statusPixels(lines, width, height));
     watchTable.watchCount = 0;
 }
 
@@ -226,19 +238,13 @@ TEST(StatusViewTest, UsersNotWatchedAreListedBelowTheCountersWithWhy)
     ASSERT_EQ(16, currentTextHeight(status.surface));
     paintStatus(status.surface);
 
-    MemorySurface expected(width, height);
-    struct Line {
-        int x;
-        int y;
-        const char* text;
-    } lines[] = {{10, 10, "Palm install folder:"}, {25, 36, "C:\\Palm"}, {10, 62, "Monitoring users:"},
-                 {25, 88, "Alice"}, {25, 104, "Carol"}, {10, 130, "Print jobs processed: 2"},
-                 {10, 146, "Pages processed: 7"}, {10, 172, "Not watched:"}, {25, 198, "Bob (gone)"},
-                 {25, 214, "Dora (other user)"}, {25, 230, "Eve (failed)"}};
-    for (const Line& line : lines) {
-        TextOutA(expected.dc, line.x, line.y, line.text, lstrlenA(line.text));
-    }
-    EXPECT_TRUE(pixelsOf(status, width, height) == pixelsOf(expected, width, height));
+    const StatusLine lines[] = {{10, 10, "Palm install folder:"}, {25, 36, "C:\\Palm"},
+                                {10, 62, "Monitoring users:"},     {25, 88, "Alice"},
+                                {25, 104, "Carol"},                {10, 130, "Print jobs processed: 2"},
+                                {10, 146, "Pages processed: 7"},   {10, 172, "Not watched:"},
+                                {25, 198, "Bob (gone)"},           {25, 214, "Dora (other user)"},
+                                {25, 230, "Eve (failed)"}};
+    EXPECT_TRUE(pixelsOf(status, width, height) == statusPixels(lines, width, height));
     for (int i = 0; i < 5; i++) {
         watchTable.users[i].state = watchActive;
     }
