@@ -302,7 +302,7 @@ TEST_F(InstallerTest, SilentInstallPutsEverythingWhereItBelongs)
     EXPECT_EQ(0, lstrcmpiA(program.c_str(), shortcutTarget(shortcut).c_str())) << shortcutTarget(shortcut);
     std::string logon;
     EXPECT_TRUE(readString(runKey, runValue, &logon));
-    EXPECT_EQ("\"" + program + "\"", logon);
+    EXPECT_EQ("\"" + program + "\" /logon", logon);
 
     struct Field {
         const char* name;
@@ -417,6 +417,23 @@ TEST_F(InstallerTest, UpgradeKeepsTheLogonStartTurnedOff)
     std::string logon;
     EXPECT_FALSE(readString(runKey, runValue, &logon)) << logon;
     EXPECT_TRUE(exists(program));
+}
+
+TEST_F(InstallerTest, UpgradeRewritesALogonEntryWithoutTheLogonArgument)
+{
+    ASSERT_EQ(0, install());
+    HKEY run;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, runKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &run));
+    std::string old = "\"" + program + "\"";
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(run, runValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(old.c_str()),
+                                            static_cast<DWORD>(old.size() + 1)));
+    RegCloseKey(run);
+
+    ASSERT_EQ(0, install());
+
+    std::string logon;
+    EXPECT_TRUE(readString(runKey, runValue, &logon));
+    EXPECT_EQ(old + " /logon", logon);
 }
 
 TEST_F(InstallerTest, UninstallWhileTheSpoolerRunsRemovesWhatSetupWroteAndNothingElse)
