@@ -18,7 +18,9 @@
 ;   product.nsh           names, registry keys, and the version strings read
 ;                         from app/resource.h
 ;   running_spooler.nsh   ending a running spooler before its files are
-;                         touched (shared with the uninstaller)
+;                         touched (shared with the uninstaller), and
+;                         starting it again
+;   shell_start.nsh       starting it as the logged-on user, not elevated
 ;   options.nsh           the log-on entry and "Start the spooler now"
 ;   uninstaller.nsh       what the uninstaller removes
 Unicode true
@@ -83,6 +85,7 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 
 !insertmacro MUI_LANGUAGE "English"
 
+!include "shell_start.nsh"
 !include "running_spooler.nsh"
 !include "uninstaller.nsh"
 

@@ -18,6 +18,7 @@
 #include <windows.h>
 #include <psapi.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <cstdlib>
 #include <string>
@@ -203,6 +204,34 @@ std::string imageOf(DWORD processId)
         CloseHandle(process);
     }
     return path;
+}
+
+// The image name (no folder) of the process that started processId, while
+// that one still runs; "" otherwise.
+std::string parentImageName(DWORD processId)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return "";
+    }
+    std::vector<PROCESSENTRY32> processes;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        processes.push_back(entry);
+    }
+    CloseHandle(snapshot);
+    for (const PROCESSENTRY32& child : processes) {
+        if (child.th32ProcessID != processId) {
+            continue;
+        }
+        for (const PROCESSENTRY32& parent : processes) {
+            if (parent.th32ProcessID == child.th32ParentProcessID) {
+                return parent.szExeFile;
+            }
+        }
+    }
+    return "";
 }
 
 // Asks a spooler the test did not start itself to exit, as the setup does,
@@ -400,6 +429,9 @@ TEST_F(InstallerTest, UpgradeWhileTheSpoolerRunsEndsItThroughExitReplacesItsFile
         DWORD processId = 0;
         GetWindowThreadProcessId(restarted, &processId);
         EXPECT_EQ(0, lstrcmpiA(program.c_str(), imageOf(processId).c_str())) << imageOf(processId);
+        // Started by the desktop shell as the logged-on user, not by the
+        // setup with its rights.
+        EXPECT_EQ(0, lstrcmpiA("explorer.exe", parentImageName(processId).c_str())) << parentImageName(processId);
         EXPECT_EQ(0, exitSpooler(restarted));
     }
 }
