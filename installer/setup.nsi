@@ -22,6 +22,7 @@
 ;                         starting it again
 ;   shell_start.nsh       starting it as the logged-on user, not elevated
 ;   options.nsh           the log-on entry and "Start the spooler now"
+;   folder_rights.nsh     Program Files' rights for a folder chosen elsewhere
 ;   uninstaller.nsh       what the uninstaller removes
 Unicode true
 !ifdef TEST_AMD64
@@ -86,6 +87,7 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 !insertmacro MUI_LANGUAGE "English"
 
 !include "shell_start.nsh"
+!include "folder_rights.nsh"
 !include "running_spooler.nsh"
 !include "uninstaller.nsh"
 
@@ -93,6 +95,7 @@ Section "${PRODUCT_NAME}" sectionProgram
     SectionIn RO
     ; Before any file is touched: a running spooler holds its program file.
     Call endRunningSpooler
+    Call giveProgramFilesRights
 
     SetOutPath "$INSTDIR"
     ${If} ${RunningX64}

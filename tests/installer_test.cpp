@@ -40,6 +40,7 @@ const char* const uninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\
 const char* const uninstallRoot = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const char* const runKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char* const runValue = "FernquillSpooler";
+const char* const wineOverridesKey = "Software\\Wine\\DllOverrides";
 
 const int setupTimeoutMs = 120000;
 const int startTimeoutMs = 30000;
@@ -284,18 +285,71 @@ protected:
                 break;
             }
         }
-        // Uninstalled in place (_?=), so the wait is for the uninstaller
-        // itself; it can't remove itself that way.
+        removeInstalled();
+        for (const std::string& tool : replacedTools) {
+            MoveFileExA((tool + ".wine").c_str(), tool.c_str(), MOVEFILE_REPLACE_EXISTING);
+        }
+        if (!overriddenTool.empty()) {
+            RegDeleteKeyValueA(HKEY_CURRENT_USER, wineOverridesKey, overriddenTool.c_str());
+        }
+        SetEnvironmentVariableA("FERNQUILL_RECORD_FILE", nullptr);
+        SetEnvironmentVariableA("FERNQUILL_RECORD_EXIT", nullptr);
+        removeRegistryValues();
+        removeFolderTree(palm);
+        clearPrintedFiles();
+        CoUninitialize();
+    }
+
+    // Uninstalled in place (_?=), so the wait is for the uninstaller
+    // itself; it can't remove itself that way.
+    void removeInstalled()
+    {
         std::string installed;
         if (readString(uninstallKey, "InstallLocation", &installed)) {
             runAndWait("\"" + installed + "\\uninstall.exe\" /S _?=" + installed);
             DeleteFileA((installed + "\\uninstall.exe").c_str());
             RemoveDirectoryA(installed.c_str());
         }
-        removeRegistryValues();
-        removeFolderTree(palm);
-        clearPrintedFiles();
-        CoUninitialize();
+    }
+
+    // Puts record_command in the place of a tool of Windows' system folder
+    // (and of its 32-bit one, which a 32-bit setup runs); TearDown puts
+    // Wine's back.
+    bool replaceSystemTool(const char* name)
+    {
+        char folder[MAX_PATH];
+        std::vector<std::string> folders;
+        if (GetSystemDirectoryA(folder, sizeof(folder)) > 0) {
+            folders.push_back(folder);
+        }
+        // Where Wine has no 32-bit part, its 32-bit system folder is empty.
+        if (GetSystemWow64DirectoryA(folder, sizeof(folder)) > 0 && exists(std::string(folder) + "\\" + name)) {
+            folders.push_back(folder);
+        }
+        // Wine runs its own build of a system tool rather than the file
+        // there, unless the prefix says otherwise.
+        HKEY overrides;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, wineOverridesKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &overrides,
+                            nullptr) != ERROR_SUCCESS) {
+            return false;
+        }
+        LONG set = RegSetValueExA(overrides, name, 0, REG_SZ, reinterpret_cast<const BYTE*>("native"), 7);
+        RegCloseKey(overrides);
+        if (set != ERROR_SUCCESS) {
+            return false;
+        }
+        overriddenTool = name;
+        for (const std::string& each : folders) {
+            std::string tool = each + "\\" + name;
+            if (!MoveFileExA(tool.c_str(), (tool + ".wine").c_str(), MOVEFILE_REPLACE_EXISTING)) {
+                return false;
+            }
+            replacedTools.push_back(tool);
+            if (!CopyFileA(windowsPathOf(RECORD_COMMAND_PATH).c_str(), tool.c_str(), FALSE)) {
+                return false;
+            }
+        }
+        return !folders.empty();
     }
 
     int install(const std::string& options = "") { return runAndWait("\"" + setup + "\" /S" + options); }
@@ -316,6 +370,8 @@ protected:
     std::string program;
     std::string shortcut;
     SpoolerProcess spooler;
+    std::vector<std::string> replacedTools;
+    std::string overriddenTool;
 };
 
 TEST_F(InstallerTest, SilentInstallPutsEverythingWhereItBelongs)
@@ -466,6 +522,52 @@ TEST_F(InstallerTest, UpgradeRewritesALogonEntryWithoutTheLogonArgument)
     std::string logon;
     EXPECT_TRUE(readString(runKey, runValue, &logon));
     EXPECT_EQ(old + " /logon", logon);
+}
+
+// Wine's icacls only says it is a stub, so the rights themselves can't be
+// read back under Wine. What is checked is how the setup runs icacls, in
+// record_command's place, and what it does with its exit code.
+TEST_F(InstallerTest, FolderOutsideProgramFilesGetsProgramFilesRightsFromIcacls)
+{
+    ASSERT_TRUE(replaceSystemTool("icacls.exe"));
+    std::string record = palm + "\\icacls.txt";
+    SetEnvironmentVariableA("FERNQUILL_RECORD_FILE", record.c_str());
+    char system[MAX_PATH] = "";
+    GetSystemDirectoryA(system, sizeof(system));
+    const std::string chosen = "C:\\Fernquill Rights";
+    const std::string icacls = std::string("\"") + system + "\\icacls.exe\" \"" + chosen + "\" ";
+    const std::string calls[] = {
+        icacls + "/inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX",
+        icacls + "/remove:g *S-1-5-11",
+    };
+    struct Case {
+        const char* name;
+        bool chooseFolder;
+        const char* icaclsExit;
+        int setupExit;
+        size_t callsMade;  // the first of calls[]
+    };
+    const Case cases[] = {
+        {"chosen folder", true, "0", 0, 2},
+        {"Program Files", false, "0", 0, 0},
+        {"icacls fails: nothing installed", true, "5", 2, 1},
+    };
+    for (const Case& test : cases) {
+        DeleteFileA(record.c_str());
+        SetEnvironmentVariableA("FERNQUILL_RECORD_EXIT", test.icaclsExit);
+
+        EXPECT_EQ(test.setupExit, install(test.chooseFolder ? " /D=" + chosen : "")) << test.name;
+
+        std::string expected;
+        for (size_t i = 0; i < test.callsMade; i++) {
+            expected += calls[i] + "\n";
+        }
+        EXPECT_EQ(expected, readWholeFile(record)) << test.name;
+        EXPECT_EQ(test.setupExit == 0, exists((test.chooseFolder ? chosen : folder) + "\\" SPOOLER_EXE_NAME))
+            << test.name;
+        removeInstalled();
+        RemoveDirectoryA(chosen.c_str());
+    }
 }
 
 TEST_F(InstallerTest, UninstallWhileTheSpoolerRunsRemovesWhatSetupWroteAndNothingElse)
