@@ -1,5 +1,6 @@
 // The setup program, installed the way an administrator deploys it: silently
-// (/S), into a Wine prefix of its own with the PDF test printer. The test
+// (/S), into a Wine prefix of its own with the PDF test printer; once also
+// page by page, as a user clicks through it. The test
 // reads what the setup left behind through the Win32 API (files, the
 // machine's registry in its own view, the Start menu shortcut), starts the
 // installed program the way Windows does at log-on, and plays HotSync to it.
@@ -254,6 +255,51 @@ int exitSpooler(HWND window)
     return static_cast<int>(exitCode);
 }
 
+struct SetupWindow {
+    DWORD processId;
+    HWND window;
+};
+
+BOOL CALLBACK findSetupWindow(HWND window, LPARAM found)
+{
+    SetupWindow* setup = reinterpret_cast<SetupWindow*>(found);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != setup->processId || !IsWindowVisible(window)) {
+        return TRUE;
+    }
+    setup->window = window;
+    return FALSE;
+}
+
+// Goes through an interactive setup as a user who takes every default
+// would: clicks its Next button (I Agree, Install, Finish) whenever it can
+// be clicked, a second after the last click so a page is never clicked
+// twice, until the setup ends or timeoutMs pass. A message box on the way is
+// answered OK and its text kept in *box. Whether the setup ended.
+bool clickThroughSetup(const PROCESS_INFORMATION& setup, int timeoutMs, std::string* box)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 200) {
+        if (WaitForSingleObject(setup.hProcess, 200) == WAIT_OBJECT_0) {
+            return true;
+        }
+        SetupWindow found = {setup.dwProcessId, nullptr};
+        EnumWindows(findSetupWindow, reinterpret_cast<LPARAM>(&found));
+        HWND next = found.window != nullptr ? GetDlgItem(found.window, IDOK) : nullptr;
+        if (next == nullptr || !IsWindowEnabled(next)) {
+            continue;
+        }
+        char text[512] = "";
+        if (GetDlgItemTextA(found.window, 0xFFFF, text, sizeof(text)) > 0) {  // a message box's text
+            *box += text;
+        }
+        PostMessageA(next, BM_CLICK, 0, 0);
+        Sleep(1000);
+        waited += 1000;
+    }
+    return false;
+}
+
 class InstallerTest : public testing::Test {
 protected:
     void SetUp() override
@@ -490,6 +536,29 @@ TEST_F(InstallerTest, UpgradeWhileTheSpoolerRunsEndsItThroughExitReplacesItsFile
         EXPECT_EQ(0, lstrcmpiA("explorer.exe", parentImageName(processId).c_str())) << parentImageName(processId);
         EXPECT_EQ(0, exitSpooler(restarted));
     }
+}
+
+TEST_F(InstallerTest, FinishPageStartsTheSpoolerThroughTheDesktopShell)
+{
+    PROCESS_INFORMATION process;
+    ASSERT_TRUE(startProcess("\"" + setup + "\"", 0, false, nullptr, &process));
+    std::string box;
+    bool ended = clickThroughSetup(process, setupTimeoutMs, &box);
+    if (!ended) {
+        TerminateProcess(process.hProcess, 1);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    ASSERT_TRUE(ended) << "the setup did not go through its pages";
+    EXPECT_EQ("", box);
+
+    HWND started = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (started = FindWindowA("FQSpoolClass", nullptr)) != nullptr; }, startTimeoutMs));
+    DWORD processId = 0;
+    GetWindowThreadProcessId(started, &processId);
+    EXPECT_EQ(0, lstrcmpiA(program.c_str(), imageOf(processId).c_str())) << imageOf(processId);
+    EXPECT_EQ(0, lstrcmpiA("explorer.exe", parentImageName(processId).c_str())) << parentImageName(processId);
+    EXPECT_EQ(0, exitSpooler(started));
 }
 
 TEST_F(InstallerTest, UpgradeKeepsTheLogonStartTurnedOff)
