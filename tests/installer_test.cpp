@@ -335,8 +335,11 @@ protected:
         for (const std::string& tool : replacedTools) {
             MoveFileExA((tool + ".wine").c_str(), tool.c_str(), MOVEFILE_REPLACE_EXISTING);
         }
-        if (!overriddenTool.empty()) {
-            RegDeleteKeyValueA(HKEY_CURRENT_USER, wineOverridesKey, overriddenTool.c_str());
+        HKEY overrides;
+        if (!overriddenTool.empty() &&
+            RegOpenKeyExA(HKEY_CURRENT_USER, wineOverridesKey, 0, KEY_SET_VALUE, &overrides) == ERROR_SUCCESS) {
+            RegDeleteValueA(overrides, overriddenTool.c_str());
+            RegCloseKey(overrides);
         }
         SetEnvironmentVariableA("FERNQUILL_RECORD_FILE", nullptr);
         SetEnvironmentVariableA("FERNQUILL_RECORD_EXIT", nullptr);
