@@ -90,8 +90,8 @@ FunctionEnd
 ; Starts the installed spooler unless one already runs, so the finish page's
 ; option and the restart after an upgrade never make two. It is started as
 ; the logged-on user, by the desktop shell (shell_start.nsh); where the shell
-; can't do that, it is not started at all and the user is told how to start
-; it (silently, only in the details: the log-on entry starts it next time).
+; can't do that, it is not started at all and the user is told to start it
+; from the Start menu; a silent setup only says so in its details.
 Function startSpoolerUnlessRunning
     Push $0
     System::Call 'user32::FindWindowW(w "${SPOOLER_WINDOW_CLASS}", p 0) p .r0'
