@@ -272,13 +272,22 @@ BOOL CALLBACK findSetupWindow(HWND window, LPARAM found)
     return FALSE;
 }
 
+// The page a setup window shows: each page is a dialog of its own inside
+// it. nullptr for a message box.
+HWND shownPage(HWND window)
+{
+    return FindWindowExA(window, nullptr, "#32770", nullptr);
+}
+
 // Goes through an interactive setup as a user who takes every default
 // would: clicks its Next button (I Agree, Install, Finish) whenever it can
-// be clicked, a second after the last click so a page is never clicked
-// twice, until the setup ends or timeoutMs pass. A message box on the way is
-// answered OK and its text kept in *box. Whether the setup ended.
+// be clicked, once a page, until the setup ends or timeoutMs pass. A
+// message box on the way is answered OK and its text kept in *box. Whether
+// the setup ended.
 bool clickThroughSetup(const PROCESS_INFORMATION& setup, int timeoutMs, std::string* box)
 {
+    HWND clickedWindow = nullptr;
+    HWND clickedPage = nullptr;
     for (int waited = 0; waited < timeoutMs; waited += 200) {
         if (WaitForSingleObject(setup.hProcess, 200) == WAIT_OBJECT_0) {
             return true;
@@ -289,13 +298,19 @@ bool clickThroughSetup(const PROCESS_INFORMATION& setup, int timeoutMs, std::str
         if (next == nullptr || !IsWindowEnabled(next)) {
             continue;
         }
+        // Until the click has brought the next page (or taken the box away),
+        // a second one would skip a page.
+        HWND page = shownPage(found.window);
+        if (found.window == clickedWindow && page == clickedPage) {
+            continue;
+        }
         char text[512] = "";
         if (GetDlgItemTextA(found.window, 0xFFFF, text, sizeof(text)) > 0) {  // a message box's text
             *box += text;
         }
         PostMessageA(next, BM_CLICK, 0, 0);
-        Sleep(1000);
-        waited += 1000;
+        clickedWindow = found.window;
+        clickedPage = page;
     }
     return false;
 }
