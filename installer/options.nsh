@@ -6,9 +6,13 @@
 ; holds the exact command line, and Windows lists it with the program's own
 ; name and icon in Task Manager's Startup tab (Windows 8 and later) and in
 ; msconfig (XP and 7), where each user turns it off.
+;
+; /logon makes the start quiet for an account without Palm Desktop or
+; without hand-helds yet. The value is written whole every time, so an
+; upgrade over an entry from before /logon rewrites it.
 
 Section "Start the spooler when I log on" sectionLogon
-    WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\${PROGRAM_FILE}"'
+    WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\${PROGRAM_FILE}" /logon'
 SectionEnd
 
 ; Unticked, an upgrade takes the entry an earlier install wrote away again.

@@ -88,10 +88,19 @@ FunctionEnd
 !insertmacro runningSpoolerFunctions "un."
 
 ; Starts the installed spooler unless one already runs, so the finish page's
-; option and the restart after an upgrade never make two.
+; option and the restart after an upgrade never make two. It is started as
+; the logged-on user, by the desktop shell (shell_start.nsh); where the shell
+; can't do that, it is not started at all and the user is told to start it
+; from the Start menu; a silent setup only says so in its details.
 Function startSpoolerUnlessRunning
+    Push $0
     System::Call 'user32::FindWindowW(w "${SPOOLER_WINDOW_CLASS}", p 0) p .r0'
     ${If} $0 P= 0
-        Exec '"$INSTDIR\${PROGRAM_FILE}"'
+        Push "$INSTDIR\${PROGRAM_FILE}"
+        Call startAsTheLoggedOnUser
+        ${If} ${Errors}
+            MessageBox MB_OK|MB_ICONINFORMATION "${PRODUCT_NAME} could not be started for you. Start it from the Start menu." /SD IDOK
+        ${EndIf}
     ${EndIf}
+    Pop $0
 FunctionEnd

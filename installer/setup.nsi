@@ -10,15 +10,26 @@
 ;   EXE32    the 32-bit FernquillSpooler.exe
 ;   LICENSE  the licence text, shown on the licence page and installed
 ;   OUTFILE  where the setup program is written
+; and, for the tests only, TEST_AMD64: the same setup as a 64-bit program,
+; for test machines that run no 32-bit programs. It takes the 64-bit branch
+; everywhere; the released setup never has it.
 ;
 ; The files:
 ;   product.nsh           names, registry keys, and the version strings read
 ;                         from app/resource.h
 ;   running_spooler.nsh   ending a running spooler before its files are
-;                         touched (shared with the uninstaller)
+;                         touched (shared with the uninstaller), and
+;                         starting it again
+;   shell_start.nsh       starting it as the logged-on user, not elevated
 ;   options.nsh           the log-on entry and "Start the spooler now"
+;   folder_rights.nsh     Program Files' rights for a folder chosen elsewhere
 ;   uninstaller.nsh       what the uninstaller removes
 Unicode true
+!ifdef TEST_AMD64
+  Target amd64-unicode
+  ; RunningX64 is always true in a 64-bit setup, so its else branches go unused.
+  !pragma warning disable 6012
+!endif
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 ManifestSupportedOS all
@@ -75,6 +86,8 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 
 !insertmacro MUI_LANGUAGE "English"
 
+!include "shell_start.nsh"
+!include "folder_rights.nsh"
 !include "running_spooler.nsh"
 !include "uninstaller.nsh"
 
@@ -82,6 +95,7 @@ Section "${PRODUCT_NAME}" sectionProgram
     SectionIn RO
     ; Before any file is touched: a running spooler holds its program file.
     Call endRunningSpooler
+    Call giveProgramFilesRights
 
     SetOutPath "$INSTDIR"
     ${If} ${RunningX64}

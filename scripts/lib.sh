@@ -180,10 +180,13 @@ projectVersion() {
 }
 
 # Builds the setup program with makensis: buildSetup VERSION EXE64 EXE32
-# OUTFILE, where EXE64 and EXE32 are the 64-bit and 32-bit
+# OUTFILE [amd64], where EXE64 and EXE32 are the 64-bit and 32-bit
 # FernquillSpooler.exe. The licence page shows the repository's LICENSE.
+# "amd64" makes the setup a 64-bit program, for testing on machines that
+# run no 32-bit programs; the released setup is the 32-bit one.
 buildSetup() {
-    local version="$1" exe64="$2" exe32="$3" outfile="$4"
+    local version="$1" exe64="$2" exe32="$3" outfile="$4" target=()
+    [ "${5:-}" = amd64 ] && target=(-DTEST_AMD64)
     local repo file
     repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
     for file in "$exe64" "$exe32" "$repo/LICENSE"; do
@@ -193,6 +196,6 @@ buildSetup() {
         fi
     done
     mkdir -p "$(dirname "$outfile")"
-    makensis -V2 -DVERSION="$version" -DEXE64="$exe64" -DEXE32="$exe32" \
+    makensis -V2 "${target[@]}" -DVERSION="$version" -DEXE64="$exe64" -DEXE32="$exe32" \
         -DLICENSE="$repo/LICENSE" -DOUTFILE="$outfile" "$repo/installer/setup.nsi"
 }

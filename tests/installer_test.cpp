@@ -1,5 +1,6 @@
 // The setup program, installed the way an administrator deploys it: silently
-// (/S), into a Wine prefix of its own with the PDF test printer. The test
+// (/S), into a Wine prefix of its own with the PDF test printer; once also
+// page by page, as a user clicks through it. The test
 // reads what the setup left behind through the Win32 API (files, the
 // machine's registry in its own view, the Start menu shortcut), starts the
 // installed program the way Windows does at log-on, and plays HotSync to it.
@@ -18,6 +19,7 @@
 #include <windows.h>
 #include <psapi.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <cstdlib>
 #include <string>
@@ -39,6 +41,7 @@ const char* const uninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\
 const char* const uninstallRoot = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const char* const runKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char* const runValue = "FernquillSpooler";
+const char* const wineOverridesKey = "Software\\Wine\\DllOverrides";
 
 const int setupTimeoutMs = 120000;
 const int startTimeoutMs = 30000;
@@ -205,6 +208,34 @@ std::string imageOf(DWORD processId)
     return path;
 }
 
+// The image name (no folder) of the process that started processId, while
+// that one still runs; "" otherwise.
+std::string parentImageName(DWORD processId)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return "";
+    }
+    std::vector<PROCESSENTRY32> processes;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        processes.push_back(entry);
+    }
+    CloseHandle(snapshot);
+    for (const PROCESSENTRY32& child : processes) {
+        if (child.th32ProcessID != processId) {
+            continue;
+        }
+        for (const PROCESSENTRY32& parent : processes) {
+            if (parent.th32ProcessID == child.th32ParentProcessID) {
+                return parent.szExeFile;
+            }
+        }
+    }
+    return "";
+}
+
 // Asks a spooler the test did not start itself to exit, as the setup does,
 // and waits for its process; its exit code, or -1.
 int exitSpooler(HWND window)
@@ -222,6 +253,66 @@ int exitSpooler(HWND window)
     }
     CloseHandle(process);
     return static_cast<int>(exitCode);
+}
+
+struct SetupWindow {
+    DWORD processId;
+    HWND window;
+};
+
+BOOL CALLBACK findSetupWindow(HWND window, LPARAM found)
+{
+    SetupWindow* setup = reinterpret_cast<SetupWindow*>(found);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != setup->processId || !IsWindowVisible(window)) {
+        return TRUE;
+    }
+    setup->window = window;
+    return FALSE;
+}
+
+// The page a setup window shows: each page is a dialog of its own inside
+// it. nullptr for a message box.
+HWND shownPage(HWND window)
+{
+    return FindWindowExA(window, nullptr, "#32770", nullptr);
+}
+
+// Goes through an interactive setup as a user who takes every default
+// would: clicks its Next button (I Agree, Install, Finish) whenever it can
+// be clicked, once a page, until the setup ends or timeoutMs pass. A
+// message box on the way is answered OK and its text kept in *box. Whether
+// the setup ended.
+bool clickThroughSetup(const PROCESS_INFORMATION& setup, int timeoutMs, std::string* box)
+{
+    HWND clickedWindow = nullptr;
+    HWND clickedPage = nullptr;
+    for (int waited = 0; waited < timeoutMs; waited += 200) {
+        if (WaitForSingleObject(setup.hProcess, 200) == WAIT_OBJECT_0) {
+            return true;
+        }
+        SetupWindow found = {setup.dwProcessId, nullptr};
+        EnumWindows(findSetupWindow, reinterpret_cast<LPARAM>(&found));
+        HWND next = found.window != nullptr ? GetDlgItem(found.window, IDOK) : nullptr;
+        if (next == nullptr || !IsWindowEnabled(next)) {
+            continue;
+        }
+        // Until the click has brought the next page (or taken the box away),
+        // a second one would skip a page.
+        HWND page = shownPage(found.window);
+        if (found.window == clickedWindow && page == clickedPage) {
+            continue;
+        }
+        char text[512] = "";
+        if (GetDlgItemTextA(found.window, 0xFFFF, text, sizeof(text)) > 0) {  // a message box's text
+            *box += text;
+        }
+        PostMessageA(next, BM_CLICK, 0, 0);
+        clickedWindow = found.window;
+        clickedPage = page;
+    }
+    return false;
 }
 
 class InstallerTest : public testing::Test {
@@ -255,18 +346,74 @@ protected:
                 break;
             }
         }
-        // Uninstalled in place (_?=), so the wait is for the uninstaller
-        // itself; it can't remove itself that way.
+        removeInstalled();
+        for (const std::string& tool : replacedTools) {
+            MoveFileExA((tool + ".wine").c_str(), tool.c_str(), MOVEFILE_REPLACE_EXISTING);
+        }
+        HKEY overrides;
+        if (!overriddenTool.empty() &&
+            RegOpenKeyExA(HKEY_CURRENT_USER, wineOverridesKey, 0, KEY_SET_VALUE, &overrides) == ERROR_SUCCESS) {
+            RegDeleteValueA(overrides, overriddenTool.c_str());
+            RegCloseKey(overrides);
+        }
+        SetEnvironmentVariableA("FERNQUILL_RECORD_FILE", nullptr);
+        SetEnvironmentVariableA("FERNQUILL_RECORD_EXIT", nullptr);
+        removeRegistryValues();
+        removeFolderTree(palm);
+        clearPrintedFiles();
+        CoUninitialize();
+    }
+
+    // Uninstalled in place (_?=), so the wait is for the uninstaller
+    // itself; it can't remove itself that way.
+    void removeInstalled()
+    {
         std::string installed;
         if (readString(uninstallKey, "InstallLocation", &installed)) {
             runAndWait("\"" + installed + "\\uninstall.exe\" /S _?=" + installed);
             DeleteFileA((installed + "\\uninstall.exe").c_str());
             RemoveDirectoryA(installed.c_str());
         }
-        removeRegistryValues();
-        removeFolderTree(palm);
-        clearPrintedFiles();
-        CoUninitialize();
+    }
+
+    // Puts record_command in the place of a tool of Windows' system folder
+    // (and of its 32-bit one, which a 32-bit setup runs); TearDown puts
+    // Wine's back.
+    bool replaceSystemTool(const char* name)
+    {
+        char folder[MAX_PATH];
+        std::vector<std::string> folders;
+        if (GetSystemDirectoryA(folder, sizeof(folder)) > 0) {
+            folders.push_back(folder);
+        }
+        // Where Wine has no 32-bit part, its 32-bit system folder is empty.
+        if (GetSystemWow64DirectoryA(folder, sizeof(folder)) > 0 && exists(std::string(folder) + "\\" + name)) {
+            folders.push_back(folder);
+        }
+        // Wine runs its own build of a system tool rather than the file
+        // there, unless the prefix says otherwise.
+        HKEY overrides;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, wineOverridesKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &overrides,
+                            nullptr) != ERROR_SUCCESS) {
+            return false;
+        }
+        LONG set = RegSetValueExA(overrides, name, 0, REG_SZ, reinterpret_cast<const BYTE*>("native"), 7);
+        RegCloseKey(overrides);
+        if (set != ERROR_SUCCESS) {
+            return false;
+        }
+        overriddenTool = name;
+        for (const std::string& each : folders) {
+            std::string tool = each + "\\" + name;
+            if (!MoveFileExA(tool.c_str(), (tool + ".wine").c_str(), MOVEFILE_REPLACE_EXISTING)) {
+                return false;
+            }
+            replacedTools.push_back(tool);
+            if (!CopyFileA(windowsPathOf(RECORD_COMMAND_PATH).c_str(), tool.c_str(), FALSE)) {
+                return false;
+            }
+        }
+        return !folders.empty();
     }
 
     int install(const std::string& options = "") { return runAndWait("\"" + setup + "\" /S" + options); }
@@ -287,6 +434,8 @@ protected:
     std::string program;
     std::string shortcut;
     SpoolerProcess spooler;
+    std::vector<std::string> replacedTools;
+    std::string overriddenTool;
 };
 
 TEST_F(InstallerTest, SilentInstallPutsEverythingWhereItBelongs)
@@ -302,7 +451,7 @@ TEST_F(InstallerTest, SilentInstallPutsEverythingWhereItBelongs)
     EXPECT_EQ(0, lstrcmpiA(program.c_str(), shortcutTarget(shortcut).c_str())) << shortcutTarget(shortcut);
     std::string logon;
     EXPECT_TRUE(readString(runKey, runValue, &logon));
-    EXPECT_EQ("\"" + program + "\"", logon);
+    EXPECT_EQ("\"" + program + "\" /logon", logon);
 
     struct Field {
         const char* name;
@@ -400,8 +549,34 @@ TEST_F(InstallerTest, UpgradeWhileTheSpoolerRunsEndsItThroughExitReplacesItsFile
         DWORD processId = 0;
         GetWindowThreadProcessId(restarted, &processId);
         EXPECT_EQ(0, lstrcmpiA(program.c_str(), imageOf(processId).c_str())) << imageOf(processId);
+        // Started by the desktop shell as the logged-on user, not by the
+        // setup with its rights.
+        EXPECT_EQ(0, lstrcmpiA("explorer.exe", parentImageName(processId).c_str())) << parentImageName(processId);
         EXPECT_EQ(0, exitSpooler(restarted));
     }
+}
+
+TEST_F(InstallerTest, FinishPageStartsTheSpoolerThroughTheDesktopShell)
+{
+    PROCESS_INFORMATION process;
+    ASSERT_TRUE(startProcess("\"" + setup + "\"", 0, false, nullptr, &process));
+    std::string box;
+    bool ended = clickThroughSetup(process, setupTimeoutMs, &box);
+    if (!ended) {
+        TerminateProcess(process.hProcess, 1);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    ASSERT_TRUE(ended) << "the setup did not go through its pages";
+    EXPECT_EQ("", box);
+
+    HWND started = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (started = FindWindowA("FQSpoolClass", nullptr)) != nullptr; }, startTimeoutMs));
+    DWORD processId = 0;
+    GetWindowThreadProcessId(started, &processId);
+    EXPECT_EQ(0, lstrcmpiA(program.c_str(), imageOf(processId).c_str())) << imageOf(processId);
+    EXPECT_EQ(0, lstrcmpiA("explorer.exe", parentImageName(processId).c_str())) << parentImageName(processId);
+    EXPECT_EQ(0, exitSpooler(started));
 }
 
 TEST_F(InstallerTest, UpgradeKeepsTheLogonStartTurnedOff)
@@ -417,6 +592,69 @@ TEST_F(InstallerTest, UpgradeKeepsTheLogonStartTurnedOff)
     std::string logon;
     EXPECT_FALSE(readString(runKey, runValue, &logon)) << logon;
     EXPECT_TRUE(exists(program));
+}
+
+TEST_F(InstallerTest, UpgradeRewritesALogonEntryWithoutTheLogonArgument)
+{
+    ASSERT_EQ(0, install());
+    HKEY run;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, runKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &run));
+    std::string old = "\"" + program + "\"";
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(run, runValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(old.c_str()),
+                                            static_cast<DWORD>(old.size() + 1)));
+    RegCloseKey(run);
+
+    ASSERT_EQ(0, install());
+
+    std::string logon;
+    EXPECT_TRUE(readString(runKey, runValue, &logon));
+    EXPECT_EQ(old + " /logon", logon);
+}
+
+// Wine's icacls only says it is a stub, so the rights themselves can't be
+// read back under Wine. What is checked is how the setup runs icacls, in
+// record_command's place, and what it does with its exit code.
+TEST_F(InstallerTest, FolderOutsideProgramFilesGetsProgramFilesRightsFromIcacls)
+{
+    ASSERT_TRUE(replaceSystemTool("icacls.exe"));
+    std::string record = palm + "\\icacls.txt";
+    SetEnvironmentVariableA("FERNQUILL_RECORD_FILE", record.c_str());
+    char system[MAX_PATH] = "";
+    GetSystemDirectoryA(system, sizeof(system));
+    const std::string chosen = "C:\\Fernquill Rights";
+    const std::string icacls = std::string("\"") + system + "\\icacls.exe\" \"" + chosen + "\" ";
+    const std::string calls[] = {
+        icacls + "/inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX",
+        icacls + "/remove:g *S-1-5-11",
+    };
+    struct Case {
+        const char* name;
+        bool chooseFolder;
+        const char* icaclsExit;
+        int setupExit;
+        size_t callsMade;  // the first of calls[]
+    };
+    const Case cases[] = {
+        {"chosen folder", true, "0", 0, 2},
+        {"Program Files", false, "0", 0, 0},
+        {"icacls fails: nothing installed", true, "5", 2, 1},
+    };
+    for (const Case& test : cases) {
+        DeleteFileA(record.c_str());
+        SetEnvironmentVariableA("FERNQUILL_RECORD_EXIT", test.icaclsExit);
+
+        EXPECT_EQ(test.setupExit, install(test.chooseFolder ? " /D=" + chosen : "")) << test.name;
+
+        std::string expected;
+        for (size_t i = 0; i < test.callsMade; i++) {
+            expected += calls[i] + "\n";
+        }
+        EXPECT_EQ(expected, readWholeFile(record)) << test.name;
+        EXPECT_EQ(test.setupExit == 0, exists((test.chooseFolder ? chosen : folder) + "\\" SPOOLER_EXE_NAME))
+            << test.name;
+        removeInstalled();
+        RemoveDirectoryA(chosen.c_str());
+    }
 }
 
 TEST_F(InstallerTest, UninstallWhileTheSpoolerRunsRemovesWhatSetupWroteAndNothingElse)
