@@ -510,8 +510,10 @@ std::vector<DamagedDelivery> damagedDeliveries()
 
     SpoolDatabase countPastList;
     countPastList.records = {textRecord("HI\n"), solidImage(8, 2, 96)};
-    countPastList.storedCount = 3;  // the third entry reads past the list: a blank page
-    deliveries.push_back({"record count larger than the record list", buildSpoolFile(countPastList), 3, 3});
+    // The third entry reads past the list, an offset past the file's end,
+    // where the job ends.
+    countPastList.storedCount = 3;
+    deliveries.push_back({"record count larger than the record list", buildSpoolFile(countPastList), 2, 2});
     return deliveries;
 }
 
