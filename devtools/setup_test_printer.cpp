@@ -21,6 +21,12 @@
 //   Ghostscript fails (a font of height 0 gives a zero font matrix, and the
 //   page comes out blank) the PDF is still renamed, so a test sees the blank
 //   page instead of waiting, and EndDoc reports the failure.
+// - A real printer can't print at the edges of the sheet, and tells so by
+//   its physical offsets. The PostScript driver takes them from the PPD's
+//   *ImageableArea of the paper, so every paper's imageable area is written
+//   anew with quarter-inch margins (18 pt, 75 px at 300 dpi), whatever the
+//   generic PPD of this Wine version says. The PDF still holds the whole
+//   sheet: the margins are where nothing should land.
 // - Port "FILE:" would pop up a file name dialog, and print processor
 //   "wineps" prints nothing: the printer uses "winprint" with RAW data.
 // - The paper is A4 unless the per-printer "PPD Overrides" value
@@ -50,6 +56,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -108,8 +117,55 @@ int parseOptions(int argc, char** argv, SetupOptions* options)
     return 0;
 }
 
-// Writes the generic PPD from winspool.drv's resources to a temporary file
-// named in ppdPath (MAX_PATH characters).
+// The margin the test printers can't print on, in points.
+const int marginPoints = 18;
+
+// The keyword of a PPD line "*Main Keyword/Text: value": "Keyword".
+std::string optionKeyword(const std::string& line, const std::string& main)
+{
+    size_t end = line.find_first_of("/:", main.size());
+    return end == std::string::npos ? std::string() : line.substr(main.size(), end - main.size());
+}
+
+// The PPD with every paper's imageable area set to leave marginPoints on
+// each edge of its *PaperDimension.
+std::string withMargins(const std::string& ppd)
+{
+    const std::string dimension = "*PaperDimension ";
+    const std::string area = "*ImageableArea ";
+    std::map<std::string, std::pair<int, int>> papers;
+    std::istringstream lines(ppd);
+    for (std::string line; std::getline(lines, line);) {
+        size_t quote = line.find('"');
+        int width = 0;
+        int height = 0;
+        if (line.compare(0, dimension.size(), dimension) == 0 && quote != std::string::npos &&
+            std::sscanf(line.c_str() + quote + 1, "%d %d", &width, &height) == 2) {
+            papers[optionKeyword(line, dimension)] = {width, height};
+        }
+    }
+    std::string result;
+    std::istringstream again(ppd);
+    for (std::string line; std::getline(again, line);) {
+        auto paper = papers.end();
+        size_t quote = line.find('"');
+        if (line.compare(0, area.size(), area) == 0 && quote != std::string::npos) {
+            paper = papers.find(optionKeyword(line, area));
+        }
+        if (paper != papers.end()) {
+            char value[64];
+            std::snprintf(value, sizeof value, "\"%d %d %d %d\"", marginPoints, marginPoints,
+                          paper->second.first - marginPoints, paper->second.second - marginPoints);
+            line = line.substr(0, quote) + value + (line.back() == '\r' ? "\r" : "");
+        }
+        result += line + "\n";
+    }
+    return result;
+}
+
+// Writes the generic PPD from winspool.drv's resources, with the test
+// printers' margins, to a temporary file named in ppdPath (MAX_PATH
+// characters).
 int extractGenericPpd(char* ppdPath)
 {
     HMODULE winspool = LoadLibraryExA("winspool.drv", nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -141,17 +197,19 @@ int extractGenericPpd(char* ppdPath)
         FreeLibrary(winspool);
         return -1;
     }
+    std::string ppd = withMargins(std::string(static_cast<const char*>(data), size));
+    FreeLibrary(winspool);
     DWORD written = 0;
-    BOOL wrote = WriteFile(file, data, size, &written, nullptr);
+    BOOL wrote = WriteFile(file, ppd.data(), static_cast<DWORD>(ppd.size()), &written, nullptr);
     DWORD writeError = GetLastError();
     CloseHandle(file);
-    FreeLibrary(winspool);
-    if (!wrote || written != size) {
+    if (!wrote || written != ppd.size()) {
         reportFailure("WriteFile(PPD)", writeError);
         DeleteFileA(ppdPath);
         return -1;
     }
-    std::printf("Extracted the generic PPD (%lu bytes) to %s\n", static_cast<unsigned long>(size), ppdPath);
+    std::printf("Extracted the generic PPD (%lu bytes) to %s, with %d pt margins\n",
+                static_cast<unsigned long>(size), ppdPath, marginPoints);
     return 0;
 }
 

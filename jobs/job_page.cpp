@@ -27,8 +27,10 @@ JobPageRenders renderJobPage(const JobSurfaces& surfaces, SpoolStream* stream, c
 {
     JobPageRenders renders = {0, page.start, 0};
     if (surfaces.printer != nullptr) {
-        renders.printed = renderPage(surfaces.printer, surfaces.onPrinter, stream, page.firstRecord,
-                                     page.recordCount, false);
+        // Measured from the page's start, on the bytes both renders see.
+        PagePlacement onPrinter = fitPageInsideArea(surfaces.printer, surfaces.onPrinter, stream, page.firstRecord,
+                                                    page.recordCount);
+        renders.printed = renderPage(surfaces.printer, onPrinter, stream, page.firstRecord, page.recordCount, false);
         renders.printedEnd = tell(stream);
         seekTo(stream, page.start);
     }

@@ -1,10 +1,13 @@
 // One page of a print job: drawn on the printer, then on the main window.
 //
 // Both renders start from the page's start position, so the printer and the
-// window always see the same bytes. The window's render comes last: it keeps
-// the screen copy the window repaints from, leaves the stream where the walk
-// goes on from, and decides whether the page counts, so the job's counters
-// follow what the user saw.
+// window always see the same bytes. On the printer a first pass that draws
+// nothing finds where the page begins, and the page is moved off the
+// printer's unprintable margins when it would begin on them
+// (fitPageInsideArea); the window's page is never moved. The window's render
+// comes last: it keeps the screen copy the window repaints from, leaves the
+// stream where the walk goes on from, and decides whether the page counts,
+// so the job's counters follow what the user saw.
 //
 // Portable: the program runs it on GDI surfaces, the tests on bitmaps.
 #ifndef FERNQUILL_JOBS_JOB_PAGE_H
@@ -33,7 +36,8 @@ struct JobPageRenders {
 };
 
 // The placement on a printer: the origin moved back by the physical
-// offsets, so that page position 0 is the paper's edge.
+// offsets, so that page position 0 is the paper's edge. renderJobPage()
+// moves each page from there as far as it must to lie inside the margins.
 PagePlacement printerPagePlacement(DrawSurface* printer);
 
 // The placement on the window: at its top left, with the whole screen as

@@ -29,13 +29,31 @@ struct PageTargets {
     int count;
 };
 
-// The pen and what the text lines need while a page is drawn.
+// The pen and what the text lines need while a page is drawn. A measuring
+// pass has no targets and notes instead where drawing would begin.
 struct PageState {
     PageTargets targets;
     PagePlacement placement;
     int lineHeight;
     int penY;
+    PageBounds* bounds;  // nullptr when drawing
 };
+
+// Something would be drawn with its top left at (x, y).
+void noteDrawing(PageState* page, int x, int y)
+{
+    PageBounds* bounds = page->bounds;
+    if (bounds == nullptr) {
+        return;
+    }
+    if (!bounds->drawsAnything || x < bounds->left) {
+        bounds->left = x;
+    }
+    if (!bounds->drawsAnything || y < bounds->top) {
+        bounds->top = y;
+    }
+    bounds->drawsAnything = true;
+}
 
 // The pen goes no further down than this. It lies below the last row of any
 // page a surface can hold (GDI's coordinates, or the software surface's
@@ -68,6 +86,10 @@ int32_t scaleToDevice(int imagePixels, int deviceDpi, int imageDpi)
 void drawLine(void* context, const char* characters, int count)
 {
     PageState* page = static_cast<PageState*>(context);
+    // An empty line draws no cell, so it can't be lost in a margin.
+    if (count > 0) {
+        noteDrawing(page, page->placement.originX, page->penY);
+    }
     for (int i = 0; i < page->targets.count; i++) {
         drawText(page->targets.surfaces[i], page->placement.originX, page->penY, characters, count);
     }
@@ -92,15 +114,17 @@ void drawTextRecord(PageState* page, SpoolStream* stream, int32_t recordSize)
 }
 
 // The image's own bitmap, or nullptr when its buffer or bitmap can't be had
-// (or it has no pixels). The stream is left after the bitmap data consumed.
-SurfaceBitmap* decodeImageBitmap(SpoolStream* stream, const ImageHeader& image, bool compressed)
+// (or it has no pixels, or none is wanted). The stream is left after the
+// bitmap data consumed. A measuring pass still decodes: how far the data
+// runs, which decides the records the page takes in, depends on it.
+SurfaceBitmap* decodeImageBitmap(SpoolStream* stream, const ImageHeader& image, bool compressed, bool wanted)
 {
     ImageBits bits;
     if (decodeImageBits(stream, image, compressed, &bits) != 0) {
         return nullptr;
     }
     SurfaceBitmap* bitmap = nullptr;
-    if (bits.bits != nullptr) {
+    if (bits.bits != nullptr && wanted) {
         bitmap = createImageBitmap(bits);
     }
     freeImageBits(&bits);
@@ -126,7 +150,7 @@ void drawImageRecord(PageState* page, SpoolStream* stream, bool compressed)
 {
     displayMode = displayImagePage;
     ImageHeader image = readImageHeader(stream);
-    SurfaceBitmap* bitmap = decodeImageBitmap(stream, image, compressed);
+    SurfaceBitmap* bitmap = decodeImageBitmap(stream, image, compressed, page->targets.count > 0);
 
     const PagePlacement& at = page->placement;
     int32_t width = scaleToDevice(image.width, at.dpiX, image.xResolution);
@@ -134,6 +158,9 @@ void drawImageRecord(PageState* page, SpoolStream* stream, bool compressed)
     int32_t x = at.originX + scaleToDevice(image.x, at.dpiX, image.xResolution);
     int32_t y = penBelow(page->penY, scaleToDevice(image.y, at.dpiY, image.yResolution));
     if (image.width > 0 && image.height > 0) {
+        if (width > 0 && height > 0) {
+            noteDrawing(page, x, y);
+        }
         placeImage(page, bitmap, x, y, width, height);
     }
     page->penY = penBelow(y, height);
@@ -191,28 +218,11 @@ DrawSurface* startScreenCopy(const PagePlacement& placement)
     return copy;
 }
 
-}  // namespace
-
-int renderPage(DrawSurface* surface, const PagePlacement& placement, SpoolStream* stream,
-               int firstRecord, int recordCount, bool keepScreenCopy)
+// Draws (or measures) the page's records, from firstRecord on, as the state
+// says. Returns 0, or -1 when the first record starts before readPos.
+int drawPageRecords(PageState* page, SpoolStream* stream, int firstRecord, int recordCount)
 {
     int64_t readPos = tell(stream);
-    fillWhite(surface, 0, 0, placement.areaWidth, placement.areaHeight);
-
-    PageState page;
-    page.placement = placement;
-    // Measured once, in the surface's own font, before any text record
-    // selects the monospaced one: it is the line advance for the whole page.
-    page.lineHeight = currentTextHeight(surface);
-    page.penY = placement.originY;
-    page.targets.surfaces[0] = surface;
-    page.targets.count = 1;
-    DrawSurface* copy = keepScreenCopy ? startScreenCopy(placement) : nullptr;
-    if (copy != nullptr) {
-        page.targets.surfaces[page.targets.count++] = copy;
-    }
-
-    int result = 0;
     int record = firstRecord;
     while (record < recordCount) {
         int32_t offset = 0;
@@ -220,22 +230,79 @@ int renderPage(DrawSurface* surface, const PagePlacement& placement, SpoolStream
         readRecordExtent(stream, record, &offset, &size);
         if (offset < readPos) {
             seekTo(stream, readPos);
-            result = -1;
-            break;
+            return -1;
         }
         seekTo(stream, offset);
-        int flags = drawRecord(&page, stream, size);
+        int flags = drawRecord(page, stream, size);
         readPos = tell(stream);
         if ((flags & recordFlagContinued) == 0) {
             break;
         }
         record = nextRecordOnPage(stream, record, recordCount, readPos);
     }
+    return 0;
+}
 
+// The state a page starts with on the surface. The line height is measured
+// once, in the surface's own font, before any text record selects the
+// monospaced one: it is the line advance for the whole page.
+PageState startPage(DrawSurface* surface, const PagePlacement& placement, PageBounds* bounds)
+{
+    PageState page;
+    page.placement = placement;
+    page.lineHeight = currentTextHeight(surface);
+    page.penY = placement.originY;
+    page.targets.surfaces[0] = surface;
+    page.targets.count = bounds == nullptr ? 1 : 0;
+    page.bounds = bounds;
+    return page;
+}
+
+}  // namespace
+
+int renderPage(DrawSurface* surface, const PagePlacement& placement, SpoolStream* stream,
+               int firstRecord, int recordCount, bool keepScreenCopy)
+{
+    fillWhite(surface, 0, 0, placement.areaWidth, placement.areaHeight);
+    PageState page = startPage(surface, placement, nullptr);
+    DrawSurface* copy = keepScreenCopy ? startScreenCopy(placement) : nullptr;
+    if (copy != nullptr) {
+        page.targets.surfaces[page.targets.count++] = copy;
+    }
+    int result = drawPageRecords(&page, stream, firstRecord, recordCount);
     if (copy != nullptr) {
         closeBitmapSurface(copy);
     }
     return result;
+}
+
+PageBounds measurePage(DrawSurface* surface, const PagePlacement& placement, SpoolStream* stream, int firstRecord,
+                       int recordCount)
+{
+    PageBounds bounds = {false, 0, 0};
+    int64_t start = tell(stream);
+    PageState page = startPage(surface, placement, &bounds);
+    drawPageRecords(&page, stream, firstRecord, recordCount);
+    seekTo(stream, start);
+    return bounds;
+}
+
+PagePlacement placementInsideArea(const PagePlacement& placement, const PageBounds& bounds)
+{
+    PagePlacement moved = placement;
+    if (bounds.drawsAnything && bounds.left < 0) {
+        moved.originX = static_cast<int>(placement.originX - static_cast<int64_t>(bounds.left));
+    }
+    if (bounds.drawsAnything && bounds.top < 0) {
+        moved.originY = static_cast<int>(placement.originY - static_cast<int64_t>(bounds.top));
+    }
+    return moved;
+}
+
+PagePlacement fitPageInsideArea(DrawSurface* surface, const PagePlacement& placement, SpoolStream* stream,
+                                int firstRecord, int recordCount)
+{
+    return placementInsideArea(placement, measurePage(surface, placement, stream, firstRecord, recordCount));
 }
 
 int nextPageRecord(SpoolStream* stream, int firstRecord, int recordCount)

@@ -15,8 +15,9 @@
 #include "spool/spool_stream.h"
 
 // Where and at what scale a page is drawn. For a printer the origin is minus
-// the physical offsets, so that position 0 is the paper's edge; for the
-// window it is (0, 0). The area serves only for the white fill and the
+// the physical offsets, so that position 0 is the paper's edge, before
+// fitPageInsideArea() moves a page off the margins; for the window it is
+// (0, 0). The area serves only for the white fill and the
 // screen copy's size.
 struct PagePlacement {
     int originX;
@@ -55,6 +56,35 @@ extern ScreenCopy screenCopy;
 // it all white).
 int renderPage(DrawSurface* surface, const PagePlacement& placement, SpoolStream* stream,
                int firstRecord, int recordCount, bool keepScreenCopy);
+
+// Where a page would draw, in the surface's pixels: the top left of the
+// cell of each text line that holds a character, and of each image that
+// covers at least one pixel, the leftmost and topmost of them.
+struct PageBounds {
+    bool drawsAnything;
+    int left;
+    int top;
+};
+
+// Walks the page exactly as renderPage() would, on the same surface and
+// placement, and draws nothing: the line advance comes from the surface's
+// current font, and images are decoded but not made into bitmaps. The stream
+// is left where it was. A refused page draws nothing.
+PageBounds measurePage(DrawSurface* surface, const PagePlacement& placement, SpoolStream* stream, int firstRecord,
+                       int recordCount);
+
+// A printer can't print on its margins, which lie left of and above its
+// drawable area (a printer placement puts the paper's edge at minus the
+// physical offsets). The placement moved right by what the page would draw
+// left of the area, and down by what it would draw above it, so that all of
+// it lands on the area; a page that lies inside keeps its place to the
+// pixel. What falls past the right or bottom edge is not brought back.
+PagePlacement placementInsideArea(const PagePlacement& placement, const PageBounds& bounds);
+
+// measurePage() and placementInsideArea() in one: the placement to render
+// the page at the stream's position with. The stream is left where it was.
+PagePlacement fitPageInsideArea(DrawSurface* surface, const PagePlacement& placement, SpoolStream* stream,
+                                int firstRecord, int recordCount);
 
 // After the page that starts at firstRecord was drawn: the record the next
 // page starts at (recordCount when none is left). The records after

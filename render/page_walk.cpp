@@ -2,6 +2,13 @@
 
 #include "render/page_renderer.h"
 
+bool pageStartsInFile(SpoolStream* stream, int firstRecord)
+{
+    int32_t offset = 0;
+    readRecordExtent(stream, firstRecord, &offset, nullptr);
+    return offset < stream->length;
+}
+
 int walkPages(SpoolStream* stream, PageVisitor visit, void* context, int* recordCount)
 {
     int count = 0;
@@ -11,7 +18,7 @@ int walkPages(SpoolStream* stream, PageVisitor visit, void* context, int* record
         *recordCount = count;
     }
     WalkedPage page = {0, 0, count, 0};
-    while (page.firstRecord < count) {
+    while (page.firstRecord < count && pageStartsInFile(stream, page.firstRecord)) {
         page.number++;
         page.start = tell(stream);
         int result = visit(context, stream, page);

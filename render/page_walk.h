@@ -10,6 +10,11 @@
 // offset 0, not after the header just read: the renderer refuses a page
 // whose first record starts before the stream's position, and a damaged
 // record list may point into the header.
+//
+// A file cut short (HotSync stopped, a disk filled up) keeps its record list
+// but not the records: each missing record would be a blank sheet of its
+// own, and a list can name 32,767 of them. So the walk ends at the first
+// page that starts at or past the end of the file.
 #ifndef FERNQUILL_RENDER_PAGE_WALK_H
 #define FERNQUILL_RENDER_PAGE_WALK_H
 
@@ -31,9 +36,14 @@ struct WalkedPage {
 // that result.
 typedef int (*PageVisitor)(void* context, SpoolStream* stream, const WalkedPage& page);
 
+// Whether the page that starts at firstRecord starts inside the file. The
+// stream's position is the same afterwards.
+bool pageStartsInFile(SpoolStream* stream, int firstRecord);
+
 // Reads the file's record count (into *recordCount, when not nullptr), then
-// visits every page in order. A count of 0 or less means no pages. Returns 0
-// once the last page was visited, or what the visitor stopped with.
+// visits every page in order, up to the first that starts at or past the
+// end of the file. A count of 0 or less means no pages. Returns 0 once the
+// last page was visited, or what the visitor stopped with.
 int walkPages(SpoolStream* stream, PageVisitor visit, void* context, int* recordCount);
 
 #endif

@@ -117,7 +117,10 @@ stopXvfb() {
 
 # Gives the Wine prefix $1 a default printer, "Fernquill Test PDF", that
 # writes each print document to a PDF file of its own, by running the setup
-# program $2 (devtools/setup_test_printer.cpp, built for Windows) in it. A third
+# program $2 (devtools/setup_test_printer.cpp, built for Windows) in it.
+# Like a real printer it can't print within a quarter inch of the sheet's
+# edges (its PPD's imageable area; physical offsets 75 px at 300 dpi, 150 at
+# 600), while the PDF holds the whole sheet. A third
 # argument "letter" gives it Letter paper instead of A4. A third argument
 # "<N>dpi" (600dpi) instead adds a second printer beside the default one,
 # "Fernquill Test PDF <N> dpi", printing at that resolution (the default one

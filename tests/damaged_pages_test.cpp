@@ -156,8 +156,8 @@ std::vector<DamagedCase> damagedCases()
         {"CountOneLessThanTheRecords", [] { return withCount(3); }, 3, {}, {8, 16, 24}},
         // Two records: the list ends at 94, and the extra entry reads the two
         // gap bytes and the text record's kind 1 and flags 0: offset 256, past
-        // the end of the 121-byte file. That third page reads a kind of -1
-        // there and draws nothing.
+        // the end of the 121-byte file. The walk ends there, without a third
+        // page.
         {"CountOneMoreThanTheRecordList",
          [] {
              SpoolDatabase job;
@@ -165,22 +165,20 @@ std::vector<DamagedCase> damagedCases()
              job.storedCount = 3;
              return buildSpoolFile(job);
          },
-         3, {}, {inkOf("HI"), 16, 0}},
+         2, {}, {inkOf("HI"), 16}},
         // No records: the first entry is the two gap bytes and two bytes past
-        // the end, 0x0000FFFF. That page is blank and leaves the position at
-        // 65535; every later entry reads -1 and is passed over.
+        // the end, 0x0000FFFF, past the end of the file: no pages.
         {"CountWithoutARecordList",
          [] {
              SpoolDatabase job;
              job.storedCount = 5;
              return buildSpoolFile(job);
          },
-         1, {}, {0}},
+         0, {}, {}},
 
         // ---- Record offsets ----
-        // Record 2 past the end draws nothing and leaves the position at
-        // 1000, so record 3 counts as consumed.
-        {"OffsetPastTheFileEnd", [] { return withOffset(2, 1000); }, 3, {}, {8, 16, 0}},
+        // Record 2 past the end ends the job, though record 3 is whole.
+        {"OffsetPastTheFileEnd", [] { return withOffset(2, 1000); }, 2, {}, {8, 16}},
         {"NegativeFirstOffsetIsRefused", [] { return withOffset(0, 0x80000000); }, 4, {0}, {0, 16, 24, 32}},
         {"NegativeLaterOffsetIsPassedOver", [] { return withOffset(2, 0xFFFFFFFF); }, 3, {}, {8, 16, 32}},
         // Record 0 at record 1's bytes: the first page is the 8 x 2 image and
@@ -198,7 +196,8 @@ std::vector<DamagedCase> damagedCases()
         // Record 1 takes record 2's offset, so its size is 0: its page draws
         // record 2's image, after which record 2 starts before the position.
         {"RecordOfSizeZero", [] { return withOffset(1, startOf(2)); }, 3, {}, {8, 24, 32}},
-        {"LastRecordOfSizeZero", [] { return withRecord(3, Bytes{}); }, 4, {}, {8, 16, 24, 0}},
+        // Record 3 starts at the file's end: no page.
+        {"LastRecordOfSizeZero", [] { return withRecord(3, Bytes{}); }, 3, {}, {8, 16, 24}},
         {"AllRecordsAtTheSameOffset",
          [] {
              SpoolDatabase job = fourImagePages();
@@ -214,20 +213,23 @@ std::vector<DamagedCase> damagedCases()
         // At offset 0: 'F' draws nothing, but 'e' (0x65) has the continued
         // bit, so the first page goes on with record 1 and consumes it.
         {"FirstOffsetAtTheFileStart", [] { return withOffset(0, 0); }, 3, {}, {16, 24, 32}},
-        // Cut at 96: entries 0 and 1 point past the end (blank pages), entry
-        // 2 is 00 00 and two missing bytes, 65535 (another), entry 3 is -1.
-        {"RecordListCutShort", [] { return cutAt(96); }, 3, {}, {0, 0, 0}},
+        // Cut where record 2 begins: two pages print, and the walk ends at
+        // the page that starts at the file's end, though two records remain
+        // in the list.
+        {"FileCutAfterTheSecondPage", [] { return cutAt(startOf(2)); }, 2, {}, {8, 16}},
+        // Cut at 96: entries 0 and 1 point past the end, so no page prints.
+        {"RecordListCutShort", [] { return cutAt(96); }, 0, {}, {}},
         // Cut inside record 0's header: its resolutions read 65535, so the 8
         // pixel wide image is 0 pixels wide at 96 dpi; the other three
-        // records lie past the end.
-        {"FileCutInsideTheFirstRecord", [] { return cutAt(startOf(0) + 10); }, 4, {}, {0, 0, 0, 0}},
+        // records lie past the end and end the job.
+        {"FileCutInsideTheFirstRecord", [] { return cutAt(startOf(0) + 10); }, 1, {}, {0}},
 
         // ---- Kinds and chains ----
         {"RecordOfUnknownKind", [] { return withRecord(1, Bytes{7, 0, 'z'}); }, 4, {}, {8, 0, 24, 32}},
         {"ContinuedChainOffTheEnd", [] { return withRecord(3, solid(8, 4, continued)); }, 4, {}, {8, 16, 24, 32}},
         // The chain reads a kind of -1 at 1000 and ends. Reading past the end
         // moves nothing, so record 3 starts at the position, not before it:
-        // it is not consumed, and makes a blank page of its own.
+        // it is not consumed, but as it lies past the end it ends the job.
         {"ContinuedIntoARecordPastTheEnd",
          [] {
              SpoolDatabase job = fourImagePages();
@@ -235,7 +237,7 @@ std::vector<DamagedCase> damagedCases()
              job.startOffsets[3] = 1000;
              return buildSpoolFile(job);
          },
-         4, {}, {8, 16, 24, 0}},
+         3, {}, {8, 16, 24}},
         // Record 2 shares record 1's offset: the chain passes over it and
         // draws record 3 below record 1 on the same page.
         {"ChainedRecordAtTheSameOffsetIsPassedOver",
@@ -348,7 +350,8 @@ std::vector<DamagedCase> damagedCases()
          },
          3, {}, {8, 0, 32}},
         // Record 2 ("HI", unterminated) extends 3 bytes past the end, which
-        // read as 0xFF characters; record 3 starts there and is blank.
+        // read as 0xFF characters; record 3 starts there, past the end, and
+        // ends the job.
         {"TextExtentRunsPastTheFileEnd",
          [] {
              SpoolDatabase job = fourImagePages();
@@ -357,7 +360,7 @@ std::vector<DamagedCase> damagedCases()
              job.startOffsets[3] = recordStart(job, 3) + 3;
              return buildSpoolFile(job);
          },
-         4, {}, {8, 16, inkOf("HI\xFF\xFF\xFF"), 0}},
+         3, {}, {8, 16, inkOf("HI\xFF\xFF\xFF")}},
         // 200 chained empty images at 1 dpi, each moving the pen down twice
         // 65535 pixels scaled (its y and its height): over 2^31 pixels in
         // all, far past any page, so the text ending the chain is not seen.

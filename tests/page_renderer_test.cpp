@@ -382,4 +382,82 @@ TEST_F(PageRendererTest, ScreenCopyHoldsThePageAsDrawnAndIsReplacedByTheNext)
     EXPECT_EQ(64, blackPixelsIn(window.surface, 50, 50, 58, 58));
 }
 
+// ---- Moving a page off a printer's margins ----------------------------------
+
+// A printer at 96 dpi with 30 px margins, its drawable area 300 x 300 on a
+// 360 x 360 sheet. Each case says how far the page must move (dx, dy) and
+// how many of its black pixels fall past the right or bottom edge.
+const int marginOffset = 30;
+
+struct MarginCase {
+    const char* name;
+    std::vector<Bytes> records;
+    int dx;
+    int dy;
+    int lost;
+};
+
+void PrintTo(const MarginCase& margin, std::ostream* out)
+{
+    *out << margin.name;
+}
+
+std::vector<MarginCase> marginCases()
+{
+    const int continued = recordFlagContinued;
+    return {
+        {"TextAtThePaperEdgeMovesByTheOffsets", {textRecord("HI\n")}, 30, 30, 0},
+        {"ImageInsideKeepsItsPlace", {solidImage(16, 16, 96, 40, 50)}, 0, 0, 0},
+        {"ImagePartlyOnTheLeftMarginMovesJustIn", {solidImage(16, 16, 96, 10, 40)}, 20, 0, 0},
+        {"TextAndImageMoveTogether", {textRecord("HI\n", continued), solidImage(16, 16, 96, 60, 0)}, 30, 30, 0},
+        {"TextBelowAnImageOnlyMovesRight", {solidImage(16, 16, 96, 40, 40, continued), textRecord("HI\n")}, 30, 0,
+         0},
+        // A zero-width image and empty lines draw nothing, though they move
+        // the pen: the line that follows is inside from the top.
+        {"OnlyWhatDrawsCounts", {solidImage(0, 40, 96, 0, 0, continued), textRecord("\n\nHI\n")}, 30, 0, 0},
+        {"BlankPageStays", {textRecord("\n\n")}, 0, 0, 0},
+        // At paper x 320 to 360: the area ends at 330, so 30 columns are lost.
+        {"PastTheRightEdgeIsNotBroughtBack", {solidImage(40, 16, 96, 320, 40)}, 0, 0, 30 * 16},
+    };
+}
+
+class PageMarginTest : public PageRendererTest, public testing::WithParamInterface<MarginCase> {};
+
+// The page is drawn on the sheet without margins and on the printer moved
+// off them: every pixel the printer prints must be the sheet's, shifted by
+// (dx, dy) from where the paper has it.
+TEST_P(PageMarginTest, PageMovesOffTheMarginsAsOneAndOnlyAsFarAsItMust)
+{
+    const MarginCase& margin = GetParam();
+    SpoolDatabase database;
+    database.records = margin.records;
+    OpenSpool spool(buildSpoolFile(database));
+    int count = recordCountOf(spool.stream());
+    const int area = 300;
+    const int sheet = area + 2 * marginOffset;
+    Page printer(area, area, 96, -marginOffset, -marginOffset);
+    Page paper(sheet, sheet, 96);
+
+    PagePlacement fitted = fitPageInsideArea(printer.surface, printer.placement, spool.stream(), 0, count);
+    EXPECT_EQ(0, tell(spool.stream()));
+    EXPECT_EQ(-marginOffset + margin.dx, fitted.originX);
+    EXPECT_EQ(-marginOffset + margin.dy, fitted.originY);
+    ASSERT_EQ(0, renderPage(printer.surface, fitted, spool.stream(), 0, count, false));
+    seekTo(spool.stream(), 0);
+    ASSERT_EQ(0, renderPage(paper.surface, paper.placement, spool.stream(), 0, count, false));
+
+    for (int y = 0; y < area; y++) {
+        for (int x = 0; x < area; x++) {
+            int paperX = x + marginOffset - margin.dx;
+            int paperY = y + marginOffset - margin.dy;
+            ASSERT_EQ(isBlackPixel(paper.surface, paperX, paperY), isBlackPixel(printer.surface, x, y))
+                << "at " << x << ", " << y;
+        }
+    }
+    EXPECT_EQ(blackPixels(paper.surface) - margin.lost, blackPixels(printer.surface));
+}
+
+INSTANTIATE_TEST_SUITE_P(Margins, PageMarginTest, testing::ValuesIn(marginCases()),
+                         [](const testing::TestParamInfo<MarginCase>& info) { return info.param.name; });
+
 }  // namespace

@@ -157,25 +157,29 @@ TEST_F(PrintJobTest, EveryPageIsADocumentOfItsOwn)
     EXPECT_EQ(std::string::npos, second.find("FIRST PAGE"));
     EXPECT_NE(std::string::npos, printedText(pdfs[2]).find("THIRD PAGE"));
 
-    // At 50 dpi the square on the first page covers x 50 to 100 on the paper,
-    // below the first line of text.
+    // The first page's text starts at the paper's edge, so the whole page
+    // moves a quarter inch right, off the printer's margin: at 50 dpi the
+    // square an inch in covers x 62.5 to 112.5 on the paper, below the text.
     PrintedPage first = printedPage(pdfs[0], 50);
     ASSERT_GT(first.width, 0);
     int top = -1;
     for (int y = 0; y < first.height && top < 0; y++) {
-        if (first.blackShare(52, y, 98, y + 1) > 0.9) {
+        if (first.blackShare(65, y, 110, y + 1) > 0.9) {
             top = y;
         }
     }
     ASSERT_GE(top, 0) << "no black square on the first page";
-    EXPECT_GT(first.blackShare(52, top, 98, top + 46), 0.95);
-    EXPECT_LT(first.blackShare(102, top, first.width, top + 46), 0.01);
-    EXPECT_LT(first.blackShare(0, top, 48, top + 46), 0.01);
+    EXPECT_GT(first.blackShare(65, top, 110, top + 46), 0.95);
+    EXPECT_LT(first.blackShare(115, top, first.width, top + 46), 0.01);
+    EXPECT_LT(first.blackShare(0, top, 60, top + 46), 0.01);
 
-    // The third page's image, two inches wide, starts at the paper's edge.
+    // The third page's image, two inches wide, starts at the margins'
+    // corner, a quarter inch in from both edges.
     PrintedPage third = printedPage(pdfs[2], 50);
     ASSERT_GT(third.width, 0);
-    EXPECT_GT(third.blackShare(2, 2, 98, 48), 0.95);
+    EXPECT_GT(third.blackShare(14, 14, 110, 60), 0.95);
+    EXPECT_LT(third.blackShare(0, 0, 11, third.height), 0.01);
+    EXPECT_LT(third.blackShare(0, 0, third.width, 11), 0.01);
 }
 
 TEST_F(PrintJobTest, ScreenOnlyShowsThePagesWithoutPrinting)
@@ -283,6 +287,25 @@ TEST_F(PrintJobTest, FileWithoutRecordsCountsTheJobOnly)
     EXPECT_FALSE(waitForPrintedFiles(1, 2000));
 }
 
+TEST_F(PrintJobTest, FileCutShortPrintsThePagesItHolds)
+{
+    SpoolDatabase database = fourImagePages();
+    database.truncateTo = recordStart(database, 2);  // records 2 and 3 at and past the end
+    TempFile spool(buildSpoolFile(database));
+    DialogWatcher dialogs;
+
+    ASSERT_EQ(0, runPrintJob(spool.path().c_str(), window));
+
+    EXPECT_TRUE(dialogs.seen().empty());
+    EXPECT_EQ(1, spoolerCounters.jobsProcessed);
+    EXPECT_EQ(2, spoolerCounters.pagesProcessed);
+    std::vector<std::string> expectedTitles = {"Printing...", "Printing image 1...", "Printing image 2...",
+                                               spoolerTitle};
+    EXPECT_EQ(expectedTitles, titles);
+    ASSERT_TRUE(waitForPrintedFiles(2, printTimeoutMs));
+    EXPECT_FALSE(waitForPrintedFiles(3, 2000));
+}
+
 TEST_F(PrintJobTest, DefaultPrinterIsFoundWhateverItsNameLength)
 {
     DrawSurface* printer = openDefaultPrinter();
@@ -337,6 +360,78 @@ TEST_F(PrintJobTest, PrintedTextIsReadableAtEveryResolution)
         const PrintedWord* wide = findWord(words, "WWWW");
         ASSERT_TRUE(narrow != nullptr && wide != nullptr) << device.printer;
         EXPECT_NEAR(narrow->width(), wide->width(), wide->width() * 0.05) << device.printer;
+    }
+}
+
+// The test printers can't print within a quarter inch (18 pt) of the
+// sheet's edges. A text page that starts at the paper's edge, with an
+// image under its lines, must land wholly inside: at 72 dpi the page read
+// back has no black pixel in the margins, and the first word starts right
+// at the left and top margins.
+TEST_F(PrintJobTest, TextPageAtThePaperEdgePrintsInsideTheMargins)
+{
+    const char* const printers[] = {"Fernquill Test PDF", highResolutionPrinter};
+    const int margin = 18;
+    SpoolDatabase database;
+    database.records = {textRecord("EDGE of the page\nsecond line\n", recordFlagContinued),
+                        solidImage(72, 36, 72, 0, 0)};  // 1 x 0.5 in at the left edge
+    TempFile spool(buildSpoolFile(database));
+
+    for (const char* device : printers) {
+        DefaultPrinterForAWhile printer(device);
+        ASSERT_TRUE(printer.switched()) << device;
+        clearPrintedFiles();
+        ASSERT_EQ(0, runPrintJob(spool.path().c_str(), window));
+        ASSERT_TRUE(waitForPrintedFiles(1, printTimeoutMs)) << device;
+        std::string pdf = printedFiles()[0];
+
+        std::vector<PrintedWord> words = printedWords(pdf);
+        ASSERT_EQ(6u, words.size()) << device;
+        EXPECT_NEAR(words[0].xMin, margin, 1.0) << device;
+        PrintedPage page = printedPage(pdf, 72);
+        ASSERT_GT(page.width, 0) << device;
+        for (const PrintedWord& word : words) {
+            EXPECT_GE(word.xMin, margin - 0.5) << device << ": " << word.text;
+            EXPECT_GE(word.yMin, margin - 0.5) << device << ": " << word.text;
+            EXPECT_LE(word.xMax, page.width - margin + 0.5) << device << ": " << word.text;
+        }
+        EXPECT_EQ(0.0, page.blackShare(0, 0, margin, page.height)) << device;
+        EXPECT_EQ(0.0, page.blackShare(0, 0, page.width, margin)) << device;
+        EXPECT_EQ(0.0, page.blackShare(page.width - margin, 0, page.width, page.height)) << device;
+        EXPECT_EQ(0.0, page.blackShare(0, page.height - margin, page.width, page.height)) << device;
+        int imageTop = -1;
+        for (int y = margin; y < page.height && imageTop < 0; y++) {
+            imageTop = page.blackShare(margin + 1, y, margin + 71, y + 1) > 0.95 ? y : -1;
+        }
+        ASSERT_GT(imageTop, words.back().yMax - 1) << device << ": no image below the text";
+        EXPECT_GT(page.blackShare(margin + 1, imageTop, margin + 71, imageTop + 35), 0.95) << device;
+    }
+}
+
+// A page whose content lies inside the margins is not moved: a one-inch
+// square an inch from the top and left prints there, to the pixel at 300
+// dpi (the one row and column at each edge left to Poppler's rounding).
+TEST_F(PrintJobTest, PageInsideTheMarginsKeepsItsPlace)
+{
+    const char* const printers[] = {"Fernquill Test PDF", highResolutionPrinter};
+    SpoolDatabase database;
+    database.records = {solidImage(72, 72, 72, 72, 72)};
+    TempFile spool(buildSpoolFile(database));
+
+    for (const char* device : printers) {
+        DefaultPrinterForAWhile printer(device);
+        ASSERT_TRUE(printer.switched()) << device;
+        clearPrintedFiles();
+        ASSERT_EQ(0, runPrintJob(spool.path().c_str(), window));
+        ASSERT_TRUE(waitForPrintedFiles(1, printTimeoutMs)) << device;
+        PrintedPage page = printedPage(printedFiles()[0], 300);
+        ASSERT_GT(page.width, 0) << device;
+
+        EXPECT_EQ(1.0, page.blackShare(301, 301, 599, 599)) << device;
+        EXPECT_EQ(0.0, page.blackShare(0, 0, page.width, 299)) << device;
+        EXPECT_EQ(0.0, page.blackShare(0, 0, 299, page.height)) << device;
+        EXPECT_EQ(0.0, page.blackShare(601, 0, page.width, page.height)) << device;
+        EXPECT_EQ(0.0, page.blackShare(0, 601, page.width, page.height)) << device;
     }
 }
 

@@ -35,6 +35,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// spool_to_pdf's margins without --offset, in hundredths of an inch.
+const int pdfDefaultMargin = 25;
+
+// The options as spool_to_pdf takes them, for a tool whose default margins
+// differ: with its default --offset at the resolution when none is given.
+std::vector<std::string> withPdfMargins(std::vector<std::string> options, int dpi)
+{
+    if (std::find(options.begin(), options.end(), "--offset") == options.end()) {
+        int margin = (dpi * pdfDefaultMargin + 50) / 100;
+        options.insert(options.end(), {"--offset", std::to_string(margin) + "," + std::to_string(margin)});
+    }
+    return options;
+}
+
 std::string quoted(const std::string& text)
 {
     return "'" + text + "'";
@@ -109,7 +123,7 @@ std::vector<TracedPage> tracePages(const std::string& spoolPath, std::vector<std
         argv.push_back(option.data());
     }
     argv.push_back(input.data());
-    const ToolDefinition tool = {"test", "", "", nullptr, nullptr, nullptr, nullptr, nullptr};
+    const ToolDefinition tool = {"test", "", "", nullptr, nullptr, nullptr, nullptr, nullptr, pdfDefaultMargin};
     ToolInput parsed;
     EXPECT_EQ(parseToolArguments(tool, nullptr, int(argv.size()), argv.data(), &parsed), 0);
     PageTracer tracer;
@@ -294,7 +308,7 @@ TEST_P(SpoolToPdfLayout, TextComesBackAndEveryOtherPixelIsSpoolToPngs)
     std::vector<std::string> arguments = layout.options;
     arguments.insert(arguments.end(), {"-o", at("job.pdf"), spool});
     ASSERT_EQ(toPdf(arguments).status, 0);
-    std::vector<std::string> pngArguments = layout.options;
+    std::vector<std::string> pngArguments = withPdfMargins(layout.options, layout.dpi);
     pngArguments.insert(pngArguments.end(), {"--out", work, spool});
     ASSERT_EQ(run(SPOOL_TO_PNG_PATH, pngArguments).status, 0);
 
@@ -387,6 +401,40 @@ TEST_F(SpoolToPdf, RefusedPageIsBlankAndDocumentInfoIsSet)
     EXPECT_NE(info.find("Title:           My Job\n"), std::string::npos) << info;
     EXPECT_NE(info.find("Producer:        Fernquill Desktop Spooler " FERNQUILL_VERSION_TEXT "\n"), std::string::npos);
     EXPECT_NE(info.find("CreationDate:"), std::string::npos);
+}
+
+// A page that starts at the paper's edge is moved off the default margins,
+// a quarter inch at any resolution; --offset 0,0 leaves it there.
+TEST_F(SpoolToPdf, DefaultMarginsAreAQuarterInch)
+{
+    const struct {
+        std::vector<std::string> options;
+        int dpi;
+        int margin;  // pixels
+    } cases[] = {{{}, 300, 75}, {{"--dpi", "600"}, 600, 150}, {{"--offset", "0,0"}, 300, 0}};
+    SpoolDatabase database;
+    database.records = {solidImage(72, 36, 72)};  // 1 x 0.5 in at the paper's corner
+    std::string spool = write("job.PDB", buildSpoolFile(database));
+
+    for (const auto& layout : cases) {
+        std::vector<std::string> arguments = layout.options;
+        arguments.insert(arguments.end(), {"-o", at("job.pdf"), spool});
+        ASSERT_EQ(toPdf(arguments).status, 0) << layout.dpi;
+        Raster back = renderBack(at("job.pdf"), 1, layout.dpi);
+        int rowBytes = (back.width + 7) / 8;
+        long black = 0;
+        long inside = 0;
+        for (int y = 0; y < back.height; y++) {
+            for (int x = 0; x < back.width; x++) {
+                bool set = (static_cast<unsigned char>(back.bits[size_t(y) * rowBytes + x / 8]) >> (7 - x % 8)) & 1;
+                black += set;
+                inside += set && x >= layout.margin && x < layout.margin + layout.dpi && y >= layout.margin &&
+                          y < layout.margin + layout.dpi / 2;
+            }
+        }
+        EXPECT_EQ(inside, long(layout.dpi) * (layout.dpi / 2)) << layout.margin;
+        EXPECT_EQ(black, inside) << layout.margin;
+    }
 }
 
 // ---- Zip archives ---------------------------------------------------------------

@@ -243,6 +243,22 @@ TEST_F(SpoolToPng, WritesOnePageForEachDocumentTheJobPrints)
     EXPECT_EQ(blackIn(page(spool, 3), 300, 300, 600, 600), 300L * 300L);
 }
 
+TEST_F(SpoolToPng, FileCutShortEndsWithTheLastPageItHolds)
+{
+    // Cut where the third page begins: its record and the fourth's lie at
+    // and past the end, and give no blank pages.
+    SpoolDatabase database = fourImagePages();
+    database.truncateTo = recordStart(database, 2);
+    TempFile spool(buildSpoolFile(database));
+    ASSERT_TRUE(spool.written());
+
+    ToolRun result = convert(spool);
+
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::vector<std::string> expected = {pageName(spool, 1), pageName(spool, 2)};
+    EXPECT_EQ(pngFiles(), expected);
+}
+
 TEST_F(SpoolToPng, RefusedPageStillGoesOutBlank)
 {
     // A first record that starts before the stream's start (a negative
@@ -328,13 +344,17 @@ INSTANTIATE_TEST_SUITE_P(Papers, SpoolToPngSheet,
                          ::testing::Values(SheetCase{{}, 300, 2550, 3300},
                                            SheetCase{{"--paper", "letter"}, 300, 2550, 3300},
                                            SheetCase{{"--paper", "a4"}, 300, 2480, 3508},
-                                           SheetCase{{"--paper", "a4", "--dpi", "150"}, 150, 1240, 1754}));
+                                           SheetCase{{"--paper", "a4", "--dpi", "150"}, 150, 1240, 1754},
+                                           // Inside the quarter inch margins: the image keeps its place.
+                                           SheetCase{{"--offset", "75,75"}, 300, 2550, 3300},
+                                           SheetCase{{"--dpi", "600", "--offset", "299,299"}, 600, 5100, 6600}));
 
-TEST_F(SpoolToPng, OffsetsLeaveTheMarginsWhiteAndTheRestInPlace)
+TEST_F(SpoolToPng, OffsetsMoveThePageOffTheMarginsAndCutItAtTheRight)
 {
-    // Page position 0 is the paper's edge, so content keeps its place on the
-    // sheet; what falls in the unprintable margins is lost. Odd offsets put
-    // the drawable area off the byte boundaries.
+    // Page position 0 is the paper's edge, so a page that starts there
+    // moves right and down by the offsets, all of it together; what falls
+    // past the right margin stays lost. Odd offsets put the drawable area off
+    // the byte boundaries.
     SpoolDatabase database;
     database.records = {
         solidImage(72, 36, 72, 0, 0, recordFlagContinued),  // top left corner, 300 x 150
@@ -351,9 +371,9 @@ TEST_F(SpoolToPng, OffsetsLeaveTheMarginsWhiteAndTheRestInPlace)
     EXPECT_EQ(png.width, 2550);
     EXPECT_EQ(png.height, 3300);
     int areaRight = 2550 - 13;
-    EXPECT_EQ(blackIn(png, 13, 7, 300, 150), 287L * 143L);
-    EXPECT_EQ(blackIn(png, 2400, 150, areaRight, 300), long(areaRight - 2400) * 150L);
-    EXPECT_EQ(blackPixels(png), 287L * 143L + long(areaRight - 2400) * 150L);
+    EXPECT_EQ(blackIn(png, 13, 7, 313, 157), 300L * 150L);
+    EXPECT_EQ(blackIn(png, 2413, 157, areaRight, 307), long(areaRight - 2413) * 150L);
+    EXPECT_EQ(blackPixels(png), 300L * 150L + long(areaRight - 2413) * 150L);
 }
 
 // ---- Failures ---------------------------------------------------------------

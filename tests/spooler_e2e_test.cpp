@@ -153,7 +153,9 @@ std::vector<bool> minimizedStates(const std::vector<WindowState>& states)
 
 // Three pages as a hand-held prints them: text over a raw one-inch black
 // square an inch from the paper's left edge; text over a compressed image,
-// a black band two inches wide from the paper's edge; and text alone.
+// a black band two inches wide from the paper's edge; and text alone. Each
+// starts with text at the paper's edge, so on the test printer each moves a
+// quarter inch right and down, off the margins it can't print on.
 SpoolDatabase deliveredPages()
 {
     ImageFields square;
@@ -441,8 +443,8 @@ TEST_F(SpoolerProgramTest, DeliveredSpoolFileIsPrintedShownAndCounted)
     EXPECT_EQ(std::string::npos, second.find("FIRST PAGE"));
     EXPECT_NE(std::string::npos, third.find("THIRD PAGE"));
     EXPECT_NE(std::string::npos, third.find("last line"));
-    expectImageBand(printedPage(pdfs[0], 50), 50, 100, "first page");
-    expectImageBand(printedPage(pdfs[1], 50), 0, 100, "second page");
+    expectImageBand(printedPage(pdfs[0], 50), 62, 112, "first page");
+    expectImageBand(printedPage(pdfs[1], 50), 12, 112, "second page");
     PrintedPage thirdPage = printedPage(pdfs[2], 50);
     ASSERT_GT(thirdPage.width, 0);
     EXPECT_LT(thirdPage.blackShare(0, 0, thirdPage.width, thirdPage.height), 0.01) << "the third page is text only";
@@ -510,8 +512,10 @@ std::vector<DamagedDelivery> damagedDeliveries()
 
     SpoolDatabase countPastList;
     countPastList.records = {textRecord("HI\n"), solidImage(8, 2, 96)};
-    countPastList.storedCount = 3;  // the third entry reads past the list: a blank page
-    deliveries.push_back({"record count larger than the record list", buildSpoolFile(countPastList), 3, 3});
+    // The third entry reads past the list, an offset past the file's end,
+    // where the job ends.
+    countPastList.storedCount = 3;
+    deliveries.push_back({"record count larger than the record list", buildSpoolFile(countPastList), 2, 2});
     return deliveries;
 }
 
@@ -558,16 +562,17 @@ TEST_F(SpoolerProgramTest, DamagedDeliveriesArePrintedAsFarAsTheyGoAndTheProgram
 
     // The huge image's page, after the text page before it, carries its
     // rows: a black band half an inch (25 pixels at 50 dpi) high across the
-    // top of the paper, white below.
+    // top of the paper, below the quarter-inch margin, white below.
     std::vector<std::string> pdfs = printedFiles();
-    ASSERT_EQ(13u, pdfs.size());
+    ASSERT_EQ(12u, pdfs.size());
     EXPECT_NE(std::string::npos, printedText(pdfs[8]).find("BEFORE THE HUGE IMAGE"));
     PrintedPage hugePage = printedPage(pdfs[9], 50);
     ASSERT_GT(hugePage.width, 0);
     int left = hugePage.width / 4;
     int right = hugePage.width * 3 / 4;
-    EXPECT_GT(hugePage.blackShare(left, 2, right, 22), 0.95) << "the image's rows at the top";
-    EXPECT_LT(hugePage.blackShare(left, 30, right, hugePage.height), 0.01) << "white below them";
+    EXPECT_LT(hugePage.blackShare(left, 0, right, 11), 0.01) << "the margin";
+    EXPECT_GT(hugePage.blackShare(left, 15, right, 35), 0.95) << "the image's rows at the top";
+    EXPECT_LT(hugePage.blackShare(left, 40, right, hugePage.height), 0.01) << "white below them";
 
     EXPECT_TRUE(boxes.seen().empty());
     ASSERT_TRUE(PostMessageA(window, WM_COMMAND, IDM_EXIT, 0));

@@ -132,8 +132,9 @@ int finishOutput(void* context, ToolPages*, int stopped)
 
 int main(int argc, char** argv)
 {
+    // No margins by default: the sheet as the page describes it.
     const ToolDefinition tool = {"spool_to_png", usageHead, usageTail, parseOption, nullptr,
-                                 startOutput,    writePage, finishOutput};
+                                 startOutput,    writePage, finishOutput, 0};
     PngOutput output = {".", {nullptr, nullptr, nullptr, 0}};
     return runTool(tool, &output, argc, argv);
 }

@@ -17,10 +17,12 @@
 
 namespace {
 
+// Says the shared options; %s is where --offset's default goes.
 const char sharedUsage[] =
     "  --dpi N          printer resolution in pixels per inch (default 300)\n"
     "  --paper P        sheet size: letter, 8.5 x 11 in (default), or a4, 210 x 297 mm\n"
-    "  --offset X,Y     the printer's unprintable margins in pixels (default 0,0)\n"
+    "  --offset X,Y     the printer's unprintable margins in pixels, which a page\n"
+    "                   is moved off (default %s)\n"
     "  --member NAME    the archive's member to take, as the archive names it, when\n"
     "                   it holds more than one spool file\n";
 const char helpUsage[] = "  --help           this text\n";
@@ -45,6 +47,12 @@ int parseNumber(const char* text, int max, int* value)
     }
     *value = static_cast<int>(number);
     return 0;
+}
+
+// The tool's default margin at the resolution, to the nearest pixel.
+int defaultMarginPixels(const ToolDefinition& tool, int dpi)
+{
+    return static_cast<int>((static_cast<int64_t>(dpi) * tool.defaultMargin + 50) / 100);
 }
 
 // "X,Y"
@@ -177,8 +185,12 @@ struct SheetWalk {
 int drawSheetPage(void* context, SpoolStream* stream, const WalkedPage& page)
 {
     SheetWalk* walk = static_cast<SheetWalk*>(context);
+    // Moved off the margins that --offset gives, as the print job moves it
+    // off a printer's.
+    PagePlacement placement =
+        fitPageInsideArea(walk->surface, walk->placement, stream, page.firstRecord, page.recordCount);
     // A refused page has been filled white and leaves the stream alone.
-    bool refused = renderPage(walk->surface, walk->placement, stream, page.firstRecord, page.recordCount, false) != 0;
+    bool refused = renderPage(walk->surface, placement, stream, page.firstRecord, page.recordCount, false) != 0;
     return walk->pageDrawn(walk->context, page.number, refused);
 }
 
@@ -229,7 +241,7 @@ int convertSpoolFile(const ToolDefinition& tool, void* context, ToolPages* pages
     int recordCount = 0;
     readSpoolHeader(stream, &recordCount, nullptr, nullptr);
     int status = 0;
-    if (recordCount <= 0) {
+    if (recordCount <= 0 || !pageStartsInFile(stream, 0)) {
         std::printf("%s: no pages (record count %d)\n", pages->input->inputPath, recordCount);
     } else {
         status = convertPages(tool, context, pages, stream);
@@ -241,7 +253,13 @@ int convertSpoolFile(const ToolDefinition& tool, void* context, ToolPages* pages
 void printToolUsage(const ToolDefinition& tool)
 {
     std::fputs(tool.usageHead, stdout);
-    std::fputs(sharedUsage, stdout);
+    char margin[64] = "0,0";
+    if (tool.defaultMargin > 0) {
+        int pixels = defaultMarginPixels(tool, defaultSheetOptions().dpi);
+        std::snprintf(margin, sizeof margin, "%d.%02d in: %d,%d at %d dpi", tool.defaultMargin / 100,
+                      tool.defaultMargin % 100, pixels, pixels, defaultSheetOptions().dpi);
+    }
+    std::printf(sharedUsage, margin);
     std::fputs(tool.usageTail, stdout);
     std::fputs(helpUsage, stdout);
 }
@@ -266,6 +284,8 @@ const char* toolOptionValue(int argc, char** argv, int* i)
 int parseToolArguments(const ToolDefinition& tool, void* context, int argc, char** argv, ToolInput* input)
 {
     input->sheet = defaultSheetOptions();
+    // Not a value --offset can give: the tool's default, once --dpi is known.
+    input->sheet.offsetX = -1;
     input->inputPath = nullptr;
     input->memberName = nullptr;
     for (int i = 1; i < argc; i++) {
@@ -290,6 +310,10 @@ int parseToolArguments(const ToolDefinition& tool, void* context, int argc, char
     }
     if (input->inputPath == nullptr) {
         return badToolArgument(tool.name, "no input given", nullptr);
+    }
+    if (input->sheet.offsetX < 0) {
+        input->sheet.offsetX = defaultMarginPixels(tool, input->sheet.dpi);
+        input->sheet.offsetY = input->sheet.offsetX;
     }
     return 0;
 }

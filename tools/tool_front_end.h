@@ -4,7 +4,8 @@
 // Both tools play the same printer (--dpi, --paper, --offset), take the same
 // input (a spool file, or a zip archive holding one, with --member to pick
 // among several) and draw every page as the print job walks them, on a
-// software surface of the printer's drawable area: a refused page is drawn
+// software surface of the printer's drawable area: a page that would begin
+// on the margins is moved off them as a printer's is, a refused page is drawn
 // white and still counts, and records a page consumed as image data are
 // passed over. A tool adds only its own options and what it makes of each
 // drawn page, through a ToolDefinition; runTool() does the rest.
@@ -63,6 +64,9 @@ struct ToolDefinition {
     // After the last page, or once pageDrawn stopped with `stopped`; called
     // whenever startOutput succeeded. Returns the exit status.
     int (*finishOutput)(void* context, ToolPages* pages, int stopped);
+    // The margins without --offset, in hundredths of an inch at --dpi, on
+    // each edge.
+    int defaultMargin;
 };
 
 // Runs the tool on the command line; returns its exit status.
