@@ -111,7 +111,7 @@ TEST_F(MainWindowTest, StartsMinimizedWatchingWithTheOptionsOff)
     EXPECT_FALSE(isChecked(mainWindow, IDM_SHOW_PRINT_DIALOG));
     EXPECT_FALSE(isChecked(mainWindow, IDM_SCREEN_ONLY));
     ASSERT_NE(nullptr, GetMenu(mainWindow));
-    EXPECT_EQ(7, GetMenuItemCount(GetSubMenu(GetMenu(mainWindow), 0)));
+    EXPECT_EQ(9, GetMenuItemCount(GetSubMenu(GetMenu(mainWindow), 0)));
 }
 
 TEST_F(MainWindowTest, OptionsFlipWithTheirTicksWithoutRepainting)
