@@ -63,9 +63,25 @@ void dropOnWindow(HWND window, const std::string& path)
     SendMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
 }
 
+// The file types the Open dialog last offered, in its type box (cmb1).
+std::vector<std::string> offeredFileTypes;
+
+std::vector<std::string> comboItems(HWND combo)
+{
+    std::vector<std::string> items;
+    LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count && i < 10; i++) {
+        char item[256] = "";
+        SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item));
+        items.push_back(item);
+    }
+    return items;
+}
+
 // The file chosen in the Open dialog: a user types its name and presses OK.
 void chooseInOpenDialog(HWND window, const std::string& path)
 {
+    offeredFileTypes.clear();
     std::thread user([&] {
         HWND dialog = nullptr;
         waitFor(
@@ -74,6 +90,7 @@ void chooseInOpenDialog(HWND window, const std::string& path)
                 return dialog != nullptr && IsWindowVisible(dialog);
             },
             printTimeoutMs);
+        offeredFileTypes = comboItems(GetDlgItem(dialog, cmb1));
         // The file name box: a combo box in Windows' dialog, an edit box in Wine's.
         HWND name = GetDlgItem(dialog, cmb13);
         SetWindowTextA(name != nullptr ? name : GetDlgItem(dialog, edt1), path.c_str());
@@ -305,6 +322,7 @@ TEST_F(MainWindowTest, ChosenOrDroppedSpoolFilePrintsAsADelivery)
             EXPECT_EQ("Nothing to spool", boxes[0].caption);
         }
     }
+    EXPECT_EQ((std::vector<std::string>{"Spool files (*.PDB)", "All files (*.*)"}), offeredFileTypes);
 }
 
 // A drop that arrives while a job's box waits is not a second job.

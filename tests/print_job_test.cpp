@@ -134,7 +134,7 @@ private:
         if (code == HCBT_CREATEWND) {
             const CREATESTRUCTA* created = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs;
             if ((created->style & WS_CHILD) == 0) {
-                captions.push_back(HIWORD(created->lpszName) != 0 ? created->lpszName : "");
+                captions.push_back(!IS_INTRESOURCE(created->lpszName) ? created->lpszName : "");
             }
         }
         return CallNextHookEx(nullptr, code, wParam, lParam);
