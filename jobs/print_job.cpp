@@ -205,6 +205,26 @@ const char* printPages(SpoolStream* stream, DrawSurface* printer, DrawSurface* w
     return run.failure;
 }
 
+// Opens the spool file, prints its pages and closes it again. Returns the
+// text of the box to show then, with its caption in *caption, or nullptr.
+// Without a surface on the window nothing could be shown or counted: the job
+// then ends as one with nothing to spool.
+const char* printSpoolFile(const char* spoolPath, DrawSurface* printer, DrawSurface* windowSurface, HWND window,
+                           const char** caption)
+{
+    if (windowSurface == nullptr || spoolPath == nullptr || spoolPath[0] == '\0') {
+        return nullptr;
+    }
+    SpoolStream* stream = openSpoolStream(spoolPath);
+    if (stream == nullptr) {
+        *caption = noSpoolCaption;
+        return noSpoolText;
+    }
+    const char* failure = printPages(stream, printer, windowSurface, window);
+    closeSpoolStream(stream);
+    return failure;
+}
+
 // The job itself, once it is known to be the only one.
 int runJob(const char* spoolPath, HWND window)
 {
@@ -234,21 +254,10 @@ int runJob(const char* spoolPath, HWND window)
         openCancelWindow(window);
     }
 
-    // Without a surface on the window nothing could be shown or counted: the
-    // job then ends as one with nothing to spool. A box waits for the user
-    // only once the file is closed, so HotSync can replace it meanwhile.
-    const char* failure = nullptr;
+    // A box waits for the user only once the file is closed, so that HotSync
+    // can replace the file meanwhile.
     const char* failureCaption = printErrorCaption;
-    if (windowSurface != nullptr && spoolPath != nullptr && spoolPath[0] != '\0') {
-        SpoolStream* stream = openSpoolStream(spoolPath);
-        if (stream == nullptr) {
-            failure = noSpoolText;
-            failureCaption = noSpoolCaption;
-        } else {
-            failure = printPages(stream, printer, windowSurface, window);
-            closeSpoolStream(stream);
-        }
-    }
+    const char* failure = printSpoolFile(spoolPath, printer, windowSurface, window, &failureCaption);
     closeCancelWindow();
     if (failure != nullptr) {
         showMessage(failure, failureCaption);
