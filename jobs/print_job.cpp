@@ -258,8 +258,8 @@ int runJob(const char* spoolPath, HWND window)
     // can replace the file meanwhile.
     const char* failureCaption = printErrorCaption;
     const char* failure = printSpoolFile(spoolPath, printer, windowSurface, window, &failureCaption);
-    closeCancelWindow();
     if (failure != nullptr) {
+        closeCancelWindow();
         showMessage(failure, failureCaption);
     }
 
@@ -267,6 +267,9 @@ int runJob(const char* spoolPath, HWND window)
     ReleaseDC(window, windowContext);
     destroyPrinterSurface(printer);
     EnableWindow(window, TRUE);
+    // Once the window is enabled again, so that it gets the activation back
+    // from the cancel window rather than another program.
+    closeCancelWindow();
     SetCursor(arrowCursor);
     SetWindowTextA(window, spoolerTitle);
     return 0;
