@@ -3,8 +3,16 @@
 // Everything the spooler does happens inside this window's messages, on the
 // one UI thread: the timer drives the change poll, which runs print jobs;
 // the menu sets the options the jobs read; painting shows either the status
-// view or the last page printed.
+// view or the last page printed. The menu and a file dropped on the window
+// start jobs too, exactly as a delivery does.
+//
+// A job, its boxes and the Open dialog run message loops of their own, in
+// which timer ticks, commands and drops go on arriving: none of them starts
+// anything while one of those runs.
 #include "app/spooler_app.h"
+
+#include <commdlg.h>
+#include <shellapi.h>
 
 #include <cstring>
 
@@ -26,6 +34,16 @@ const int noInstallFolder = -3;  // initApplication's result
 const int windowWidth = 340;
 const int windowHeight = 440;
 const char* const aboutCaption = "About Fernquill Desktop Spooler";
+// GetOpenFileNameA's filter: pairs of a name and a pattern, then an empty name.
+const char spoolFileFilter[] = "Spool files (*.PDB)\0*.PDB\0All files (*.*)\0*.*\0";
+
+// Set while the Open dialog is up.
+bool choosingSpoolFile = false;
+
+bool spoolerBusy()
+{
+    return choosingSpoolFile || printJobRunning();
+}
 
 void paint(HWND window)
 {
@@ -62,8 +80,60 @@ void showStatusNow(HWND window)
     displayMode = displayStatus;
 }
 
+// The Open dialog, for a spool file to print; false when it is cancelled.
+bool chooseSpoolFile(HWND window, char* path, DWORD pathCapacity)
+{
+    OPENFILENAMEA dialog;
+    ZeroMemory(&dialog, sizeof(dialog));
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = window;
+    dialog.lpstrFilter = spoolFileFilter;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = pathCapacity;
+    // Without OFN_NOCHANGEDIR the dialog leaves the process in the folder
+    // chosen, which would then stay open for as long as the spooler runs.
+    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    path[0] = '\0';
+    choosingSpoolFile = true;
+    BOOL chosen = GetOpenFileNameA(&dialog);
+    choosingSpoolFile = false;
+    return chosen != FALSE;
+}
+
+void printChosenFile(HWND window)
+{
+    char path[pathSize];
+    if (chooseSpoolFile(window, path, sizeof(path))) {
+        runPrintJobShown(path, window);
+    }
+}
+
+// Each file dropped is a job of its own, one after the other. The drop is
+// given back whether or not anything printed.
+void printDroppedFiles(HWND window, HDROP drop)
+{
+    UINT count = spoolerBusy() ? 0 : DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; i++) {
+        char path[pathSize];
+        UINT length = DragQueryFileA(drop, i, path, sizeof(path));
+        if (length > 0 && length < sizeof(path)) {
+            runPrintJobShown(path, window);
+        }
+    }
+    DragFinish(drop);
+}
+
+void updateMenu(HMENU menu)
+{
+    EnableMenuItem(menu, IDM_PRINT_LAST_AGAIN, MF_BYCOMMAND | (lastJobKnown() ? MF_ENABLED : MF_GRAYED));
+}
+
 void runCommand(HWND window, WORD command)
 {
+    if ((command == IDM_PRINT_LAST_AGAIN || command == IDM_PRINT_SPOOL_FILE) && spoolerBusy()) {
+        return;
+    }
     switch (command) {
     case IDM_EXIT:
         PostQuitMessage(0);
@@ -79,6 +149,12 @@ void runCommand(HWND window, WORD command)
         break;
     case IDM_SHOW_STATUS:
         showStatusNow(window);
+        break;
+    case IDM_PRINT_LAST_AGAIN:
+        printLastJobAgain(window);
+        break;
+    case IDM_PRINT_SPOOL_FILE:
+        printChosenFile(window);
         break;
     default:
         break;
@@ -115,7 +191,15 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         runCommand(window, LOWORD(wParam));
         return 0;
     case WM_TIMER:
-        pollSpoolChanges(window);
+        if (!choosingSpoolFile) {
+            pollSpoolChanges(window);
+        }
+        return 0;
+    case WM_INITMENUPOPUP:
+        updateMenu(reinterpret_cast<HMENU>(wParam));
+        return 0;
+    case WM_DROPFILES:
+        printDroppedFiles(window, reinterpret_cast<HDROP>(wParam));
         return 0;
     case WM_SIZE:
     case WM_VSCROLL:
@@ -137,6 +221,7 @@ int initApplication(HINSTANCE instance, int showCommand, bool quiet)
     if (mainWindow == nullptr) {
         return -2;
     }
+    DragAcceptFiles(mainWindow, TRUE);
     ShowWindow(mainWindow, showCommand);
     ShowWindow(mainWindow, SW_MINIMIZE);
     UpdateWindow(mainWindow);

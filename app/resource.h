@@ -17,6 +17,8 @@
 #define IDM_SHOW_PRINT_DIALOG 40003  // "Show dialog before printing"
 #define IDM_SCREEN_ONLY 40005        // "Print to screen only"
 #define IDM_SHOW_STATUS 40006
+#define IDM_PRINT_LAST_AGAIN 40007   // "Print last job again"
+#define IDM_PRINT_SPOOL_FILE 40008   // "Print a spool file..."
 
 // GetFileVersionInfo() looks the version block up by id 1 (VS_VERSION_INFO in
 // the Windows headers, which this file does not include).

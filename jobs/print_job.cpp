@@ -5,6 +5,12 @@
 // the job's page code (job_page.h), whose window render decides whether the
 // page counts.
 //
+// While it prints on a printer the job shows a cancel window
+// (cancel_window.h) and looks at it before each document starts and before
+// each page and document ends. A cancel seen there aborts the document in
+// progress (AbortDoc), so the documents that did print are whole, and the
+// job ends as any other. A page counts once its document has ended.
+//
 // The default printer is found with EnumPrintersA at level 5. On NT-family
 // Windows, and on Wine, the PRINTER_ENUM_DEFAULT flag succeeds there without
 // returning an entry (it is a Windows 95 flag), so when the call names no
@@ -18,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "jobs/cancel_window.h"
 #include "jobs/job_page.h"
 #include "render/gdi_surface.h"
 #include "render/page_walk.h"
@@ -30,6 +37,12 @@ HCURSOR arrowCursor = nullptr;
 const char* const spoolerTitle = "Fernquill PC Print Spooler";
 
 namespace {
+
+// Set from a job's start to its end: one job at a time.
+bool jobInProgress = false;
+// The spool file of the last job started, for printing it again; "" before
+// the first.
+char lastJobPath[512] = "";
 
 const char* const noSpoolText = "Cannot open any valid spool files\n";
 const char* const noSpoolCaption = "Nothing to spool";
@@ -110,52 +123,163 @@ struct PrintRun {
     bool printing;  // not only shown: each page must start a document
     JobSurfaces surfaces;
     HWND window;
-    int imageNumber;  // the title's number: the pages shown so far, plus one
+    int imageNumber;      // the title's number: the pages shown so far, plus one
+    const char* failure;  // the print error to tell once the file is closed
 };
 
-// Prints and shows one page, each page a print document of its own.
-// Returns -1 to end the job when the printer can't start the document.
+// Starts the page's document and its page. Returns -1 to end the job: when
+// the user cancelled between two pages, or when the printer refused, with
+// run->failure saying which refusal.
+int startDocumentAndPage(PrintRun* run)
+{
+    DrawSurface* printer = run->surfaces.printer;
+    if (cancelPressed()) {
+        return -1;
+    }
+    // Set for every document, as a driver may forget it when one ends.
+    setPrintAbortProcedure(printer, keepCancelWindowAnswering);
+    if (startPrintDocument(printer) != 0) {
+        run->failure = documentErrorText;
+        return -1;
+    }
+    if (startPrintPage(printer) != 0) {
+        run->failure = pageErrorText;
+        endPrintDocument(printer);
+        return -1;
+    }
+    // Asked of the page just started, as drivers may set the device up anew
+    // for each page.
+    run->surfaces.onPrinter = printerPagePlacement(printer);
+    return 0;
+}
+
+// Ends the page and its document. A cancel pressed while the page was drawn
+// or spooled aborts the document instead, so that no part of it prints, and
+// returns -1 to end the job.
+int finishDocument(DrawSurface* printer)
+{
+    if (!cancelPressed()) {
+        endPrintPage(printer);
+        if (!cancelPressed()) {
+            endPrintDocument(printer);
+            return 0;
+        }
+    }
+    abortPrintDocument(printer);
+    return -1;
+}
+
+// Prints and shows one page, each page a print document of its own; a page
+// counts once its document is complete.
 int printPage(void* context, SpoolStream* stream, const WalkedPage& page)
 {
     PrintRun* run = static_cast<PrintRun*>(context);
-    DrawSurface* printer = run->surfaces.printer;
-    if (run->printing) {
-        if (startPrintDocument(printer) != 0) {
-            showMessage(documentErrorText, printErrorCaption);
-            return -1;
-        }
-        if (startPrintPage(printer) != 0) {
-            showMessage(pageErrorText, printErrorCaption);
-            endPrintDocument(printer);
-            return -1;
-        }
-        // Asked of the page just started, as drivers may set the device up
-        // anew for each page.
-        run->surfaces.onPrinter = printerPagePlacement(printer);
+    if (run->printing && startDocumentAndPage(run) != 0) {
+        return -1;
     }
     setJobTitle(run->window, run->imageNumber);
-    if (renderJobPage(run->surfaces, stream, page).shown == 0) {
+    showCancelWindowPage(run->imageNumber);
+    int shown = renderJobPage(run->surfaces, stream, page).shown;
+    if (run->printing && finishDocument(run->surfaces.printer) != 0) {
+        return -1;
+    }
+    if (shown == 0) {
         run->imageNumber++;
         spoolerCounters.pagesProcessed++;
-    }
-    if (run->printing) {
-        endPrintPage(printer);
-        endPrintDocument(printer);
     }
     return 0;
 }
 
 // Prints and shows every page of the open stream. Without a printer (there
 // is no default printer) a printing job's first page says it can't start.
-void printPages(SpoolStream* stream, DrawSurface* printer, DrawSurface* windowSurface, HWND window)
+// Returns the print error to tell the user, or nullptr.
+const char* printPages(SpoolStream* stream, DrawSurface* printer, DrawSurface* windowSurface, HWND window)
 {
     spoolerCounters.jobsProcessed++;
     PrintRun run = {!spoolerOptions.screenOnly, {nullptr, {}, windowSurface, windowPagePlacement(windowSurface)},
-                    window, 1};
+                    window, 1, nullptr};
     if (run.printing) {
         run.surfaces.printer = printer;
     }
     walkPages(stream, printPage, &run, nullptr);
+    return run.failure;
+}
+
+// Opens the spool file, prints its pages and closes it again. Returns the
+// text of the box to show then, with its caption in *caption, or nullptr.
+// Without a surface on the window nothing could be shown or counted: the job
+// then ends as one with nothing to spool.
+const char* printSpoolFile(const char* spoolPath, DrawSurface* printer, DrawSurface* windowSurface, HWND window,
+                           const char** caption)
+{
+    if (windowSurface == nullptr || spoolPath == nullptr || spoolPath[0] == '\0') {
+        return nullptr;
+    }
+    SpoolStream* stream = openSpoolStream(spoolPath);
+    if (stream == nullptr) {
+        *caption = noSpoolCaption;
+        return noSpoolText;
+    }
+    const char* failure = printPages(stream, printer, windowSurface, window);
+    closeSpoolStream(stream);
+    return failure;
+}
+
+// The job itself, once it is known to be the only one.
+int runJob(const char* spoolPath, HWND window)
+{
+    HDC windowContext = GetDC(window);
+    DrawSurface* windowSurface = wrapDeviceContext(windowContext);
+    SetWindowTextA(window, "Printing...");
+
+    DrawSurface* printer = nullptr;
+    if (!spoolerOptions.screenOnly) {
+        if (spoolerOptions.showPrintDialog) {
+            bool cancelled = false;
+            printer = choosePrinter(window, &cancelled);
+            if (cancelled) {
+                unwrapDeviceContext(windowSurface);
+                ReleaseDC(window, windowContext);
+                SetWindowTextA(window, spoolerTitle);
+                return -1;
+            }
+        } else {
+            printer = openDefaultPrinter();
+        }
+    }
+
+    SetCursor(waitCursor);
+    EnableWindow(window, FALSE);
+    if (printer != nullptr) {
+        openCancelWindow(window);
+    }
+
+    // A box waits for the user only once the file is closed, so that HotSync
+    // can replace the file meanwhile.
+    const char* failureCaption = printErrorCaption;
+    const char* failure = printSpoolFile(spoolPath, printer, windowSurface, window, &failureCaption);
+    if (failure != nullptr) {
+        closeCancelWindow();
+        showMessage(failure, failureCaption);
+    }
+
+    unwrapDeviceContext(windowSurface);
+    ReleaseDC(window, windowContext);
+    destroyPrinterSurface(printer);
+    EnableWindow(window, TRUE);
+    // Once the window is enabled again, so that it gets the activation back
+    // from the cancel window rather than another program.
+    closeCancelWindow();
+    SetCursor(arrowCursor);
+    SetWindowTextA(window, spoolerTitle);
+    return 0;
+}
+
+void rememberJob(const char* spoolPath)
+{
+    if (spoolPath != nullptr && spoolPath[0] != '\0' && spoolPath != lastJobPath) {
+        std::snprintf(lastJobPath, sizeof(lastJobPath), "%s", spoolPath);
+    }
 }
 
 }  // namespace
@@ -191,46 +315,44 @@ DrawSurface* openDefaultPrinter()
 
 int runPrintJob(const char* spoolPath, HWND window)
 {
-    HDC windowContext = GetDC(window);
-    DrawSurface* windowSurface = wrapDeviceContext(windowContext);
-    SetWindowTextA(window, "Printing...");
-
-    DrawSurface* printer = nullptr;
-    if (!spoolerOptions.screenOnly) {
-        if (spoolerOptions.showPrintDialog) {
-            bool cancelled = false;
-            printer = choosePrinter(window, &cancelled);
-            if (cancelled) {
-                unwrapDeviceContext(windowSurface);
-                ReleaseDC(window, windowContext);
-                SetWindowTextA(window, spoolerTitle);
-                return -1;
-            }
-        } else {
-            printer = openDefaultPrinter();
-        }
+    if (jobInProgress) {
+        return -2;
     }
+    jobInProgress = true;
+    rememberJob(spoolPath);
+    int result = runJob(spoolPath, window);
+    jobInProgress = false;
+    return result;
+}
 
-    SetCursor(waitCursor);
-    EnableWindow(window, FALSE);
-
-    // Without a surface on the window nothing could be shown or counted: the
-    // job then ends as one with nothing to spool.
-    if (windowSurface != nullptr && spoolPath != nullptr && spoolPath[0] != '\0') {
-        SpoolStream* stream = openSpoolStream(spoolPath);
-        if (stream == nullptr) {
-            showMessage(noSpoolText, noSpoolCaption);
-        } else {
-            printPages(stream, printer, windowSurface, window);
-            closeSpoolStream(stream);
-        }
+int runPrintJobShown(const char* spoolPath, HWND window)
+{
+    if (jobInProgress) {
+        return -2;
     }
+    bool wasMinimized = IsIconic(window) != FALSE;
+    ShowWindow(window, SW_SHOWNORMAL);
+    int result = runPrintJob(spoolPath, window);
+    if (wasMinimized) {
+        ShowWindow(window, SW_MINIMIZE);
+    }
+    return result;
+}
 
-    unwrapDeviceContext(windowSurface);
-    ReleaseDC(window, windowContext);
-    destroyPrinterSurface(printer);
-    EnableWindow(window, TRUE);
-    SetCursor(arrowCursor);
-    SetWindowTextA(window, spoolerTitle);
-    return 0;
+int printLastJobAgain(HWND window)
+{
+    if (lastJobPath[0] == '\0') {
+        return -2;
+    }
+    return runPrintJobShown(lastJobPath, window);
+}
+
+bool printJobRunning()
+{
+    return jobInProgress;
+}
+
+bool lastJobKnown()
+{
+    return lastJobPath[0] != '\0';
 }

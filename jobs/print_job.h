@@ -3,7 +3,8 @@
 //
 // A job runs to its end inside one message of the main window. Its message
 // boxes and the print dialog run nested message loops, so the caller must
-// not start a second job from a message that arrives meanwhile.
+// not start a second job from a message that arrives meanwhile: ask
+// printJobRunning() first. A job refuses to start inside another (-2).
 #ifndef FERNQUILL_JOBS_PRINT_JOB_H
 #define FERNQUILL_JOBS_PRINT_JOB_H
 
@@ -37,10 +38,26 @@ void loadJobCursors();
 extern const char* const spoolerTitle;  // "Fernquill PC Print Spooler"
 
 // Prints (or shows) every page of the spool file at spoolPath, with window
-// as the main window. Returns 0 when the job ran, even if nothing printed,
-// and -1 when the user cancelled the print dialog (nothing printed, nothing
-// counted, the title as it was).
+// as the main window. Returns 0 when the job ran, even if nothing printed or
+// the user cancelled it while it printed, -1 when the user cancelled the
+// print dialog (nothing printed, nothing counted, the title as it was), and
+// -2 with nothing done while another job runs. The file is remembered for
+// printLastJobAgain().
 int runPrintJob(const char* spoolPath, HWND window);
+
+// runPrintJob() as a delivery runs it: the window is brought up from its
+// minimized state for the job, and minimized again after.
+int runPrintJobShown(const char* spoolPath, HWND window);
+
+// Runs the last job's spool file again, as it is now, with the current
+// options (runPrintJobShown). -2 with nothing done before the first job.
+int printLastJobAgain(HWND window);
+
+// Whether a job is running: from runPrintJob()'s start to its end.
+bool printJobRunning();
+
+// Whether a job has run, so that printLastJobAgain() has a file to print.
+bool lastJobKnown();
 
 // A printer surface for the system's default printer, or nullptr when there
 // is none. Release it with destroyPrinterSurface().

@@ -156,6 +156,22 @@ int endPrintDocument(DrawSurface* surface)
     return 0;
 }
 
+int abortPrintDocument(DrawSurface* surface)
+{
+    if (!surface || AbortDoc(surface->dc) <= 0) {
+        return -1;
+    }
+    return 0;
+}
+
+int setPrintAbortProcedure(DrawSurface* surface, ABORTPROC procedure)
+{
+    if (!surface || SetAbortProc(surface->dc, procedure) <= 0) {
+        return -1;
+    }
+    return 0;
+}
+
 HDC surfaceDeviceContext(DrawSurface* surface)
 {
     return surface->dc;

@@ -42,6 +42,14 @@ int startPrintPage(DrawSurface* surface);
 int endPrintPage(DrawSurface* surface);
 int endPrintDocument(DrawSurface* surface);
 
+// Ends the document in progress without printing it: what was drawn of it
+// is thrown away. 0, or -1 as above.
+int abortPrintDocument(DrawSurface* surface);
+
+// Hands the printer context the procedure GDI calls while the driver spools
+// (SetAbortProc), before the document starts. 0, or -1 as above.
+int setPrintAbortProcedure(DrawSurface* surface, ABORTPROC procedure);
+
 // The device context under any surface, for tests that read pixels back.
 HDC surfaceDeviceContext(DrawSurface* surface);
 

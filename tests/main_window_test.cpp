@@ -3,7 +3,11 @@
 // so the window gets the real menu.
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
+#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/resource.h"
@@ -13,16 +17,87 @@
 #include "render/page_renderer.h"
 #include "tests/memory_surface.h"
 #include "tests/spool_builder.h"
+#include "tests/spooler_process.h"
 #include "tests/win_test_support.h"
+#include "watch/spool_poll.h"
 #include "watch/user_watch.h"
 
 using namespace spooltest;
 
 namespace {
 
+const int printTimeoutMs = 60000;
+
 bool isChecked(HWND window, UINT item)
 {
     return (GetMenuState(GetMenu(window), item, MF_BYCOMMAND) & MF_CHECKED) != 0;
+}
+
+// Whether an item is greyed once the File menu opens, as it is when the
+// user opens it.
+bool isGreyedWhenOpened(HWND window, UINT item)
+{
+    HMENU file = GetSubMenu(GetMenu(window), 0);
+    SendMessageA(window, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(file), 0);
+    return (GetMenuState(file, item, MF_BYCOMMAND) & MF_GRAYED) != 0;
+}
+
+Bytes pagesOf(int pages, const std::string& word)
+{
+    SpoolDatabase database;
+    for (int i = 1; i <= pages; i++) {
+        database.records.push_back(textRecord(word + " " + std::to_string(i) + "\n"));
+    }
+    return buildSpoolFile(database);
+}
+
+// A file dropped on the window, as the shell hands it over: a DROPFILES
+// block with the path, ANSI, ending in two zeros. The window frees it.
+void dropOnWindow(HWND window, const std::string& path)
+{
+    HGLOBAL drop = GlobalAlloc(GHND, sizeof(DROPFILES) + path.size() + 2);
+    DROPFILES* files = static_cast<DROPFILES*>(GlobalLock(drop));
+    files->pFiles = sizeof(DROPFILES);
+    std::memcpy(reinterpret_cast<char*>(files) + sizeof(DROPFILES), path.c_str(), path.size());
+    GlobalUnlock(drop);
+    SendMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
+}
+
+// The file types the Open dialog last offered, in its type box (cmb1).
+std::vector<std::string> offeredFileTypes;
+
+std::vector<std::string> comboItems(HWND combo)
+{
+    std::vector<std::string> items;
+    LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count && i < 10; i++) {
+        char item[256] = "";
+        SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item));
+        items.push_back(item);
+    }
+    return items;
+}
+
+// The file chosen in the Open dialog: a user types its name and presses OK.
+void chooseInOpenDialog(HWND window, const std::string& path)
+{
+    offeredFileTypes.clear();
+    std::thread user([&] {
+        HWND dialog = nullptr;
+        waitFor(
+            [&] {
+                dialog = FindWindowA("#32770", nullptr);
+                return dialog != nullptr && IsWindowVisible(dialog);
+            },
+            printTimeoutMs);
+        offeredFileTypes = comboItems(GetDlgItem(dialog, cmb1));
+        // The file name box: a combo box in Windows' dialog, an edit box in Wine's.
+        HWND name = GetDlgItem(dialog, cmb13);
+        SetWindowTextA(name != nullptr ? name : GetDlgItem(dialog, edt1), path.c_str());
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    });
+    SendMessageA(window, WM_COMMAND, IDM_PRINT_SPOOL_FILE, 0);
+    user.join();
 }
 
 // The colours of a memory surface of the window's client size.
@@ -86,6 +161,8 @@ protected:
         releaseWatches();
         releaseScreenCopy();
         removeRegistryValues();
+        DeleteFileA((folder + "\\Alice\\backup\\" + spoolFileName).c_str());
+        clearPrintedFiles();
         RemoveDirectoryA((folder + "\\Alice\\backup").c_str());
         RemoveDirectoryA((folder + "\\Alice").c_str());
         RemoveDirectoryA(folder.c_str());
@@ -111,7 +188,7 @@ TEST_F(MainWindowTest, StartsMinimizedWatchingWithTheOptionsOff)
     EXPECT_FALSE(isChecked(mainWindow, IDM_SHOW_PRINT_DIALOG));
     EXPECT_FALSE(isChecked(mainWindow, IDM_SCREEN_ONLY));
     ASSERT_NE(nullptr, GetMenu(mainWindow));
-    EXPECT_EQ(7, GetMenuItemCount(GetSubMenu(GetMenu(mainWindow), 0)));
+    EXPECT_EQ(9, GetMenuItemCount(GetSubMenu(GetMenu(mainWindow), 0)));
 }
 
 TEST_F(MainWindowTest, OptionsFlipWithTheirTicksWithoutRepainting)
@@ -172,6 +249,105 @@ TEST_F(MainWindowTest, NoInstallFolderFailsStartUp)
     EXPECT_EQ(-3, initApplication(GetModuleHandleA(nullptr), SW_SHOWNORMAL));
     ASSERT_EQ(1u, dialogs.seen().size());
     EXPECT_EQ("Registry Error", dialogs.seen()[0].caption);
+}
+
+TEST_F(MainWindowTest, LastJobPrintsAgainOnceADeliveryHasRun)
+{
+    ASSERT_EQ(0, initApplication(GetModuleHandleA(nullptr), SW_SHOWNORMAL));
+    clearPrintedFiles();
+    EXPECT_TRUE(isGreyedWhenOpened(mainWindow, IDM_PRINT_LAST_AGAIN));
+    SendMessageA(mainWindow, WM_COMMAND, IDM_PRINT_LAST_AGAIN, 0);
+    EXPECT_EQ(0, spoolerCounters.jobsProcessed);
+
+    ASSERT_TRUE(writeWholeFile(folder + "\\Alice\\backup\\" + spoolFileName, pagesOf(2, "PAGE")));
+    ASSERT_TRUE(waitFor(
+        [] {
+            pollSpoolChanges(mainWindow);
+            return spoolerCounters.jobsProcessed == 1;
+        },
+        printTimeoutMs));
+    EXPECT_FALSE(isGreyedWhenOpened(mainWindow, IDM_PRINT_LAST_AGAIN));
+    SendMessageA(mainWindow, WM_COMMAND, IDM_PRINT_LAST_AGAIN, 0);
+
+    EXPECT_EQ(2, spoolerCounters.jobsProcessed);
+    EXPECT_EQ(4, spoolerCounters.pagesProcessed);
+    EXPECT_TRUE(IsIconic(mainWindow));
+    ASSERT_TRUE(waitForPrintedFiles(4, printTimeoutMs));
+    std::vector<std::string> pdfs = printedFiles();
+    ASSERT_EQ(4u, pdfs.size());
+    EXPECT_NE(std::string::npos, printedText(pdfs[2]).find("PAGE 1"));
+    EXPECT_NE(std::string::npos, printedText(pdfs[3]).find("PAGE 2"));
+}
+
+// A spool file chosen or dropped is a job as a delivered one is: the window
+// comes up for it and goes back, the pages print and count, a file that
+// can't be opened says so.
+TEST_F(MainWindowTest, ChosenOrDroppedSpoolFilePrintsAsADelivery)
+{
+    const struct {
+        const char* how;
+        void (*give)(HWND, const std::string&);
+        bool present;
+    } cases[] = {
+        {"chosen", chooseInOpenDialog, true},
+        {"dropped", dropOnWindow, true},
+        {"dropped but gone", dropOnWindow, false},
+    };
+    ASSERT_EQ(0, initApplication(GetModuleHandleA(nullptr), SW_SHOWNORMAL));
+    for (const auto& c : cases) {
+        clearPrintedFiles();
+        spoolerCounters = {0, 0};
+        TempFile spool(pagesOf(1, c.how));
+        std::string path = c.present ? spool.path() : spool.path() + ".gone";
+        std::vector<SeenDialog> boxes;
+        if (c.present) {
+            c.give(mainWindow, path);
+        } else {
+            DialogWatcher watcher;
+            c.give(mainWindow, path);
+            boxes = watcher.seen();
+        }
+
+        char title[64] = "";
+        GetWindowTextA(mainWindow, title, sizeof(title));
+        EXPECT_STREQ(spoolerTitle, title) << c.how;
+        EXPECT_TRUE(IsIconic(mainWindow)) << c.how;
+        EXPECT_EQ(c.present ? 1 : 0, spoolerCounters.jobsProcessed) << c.how;
+        EXPECT_EQ(c.present ? 1 : 0, spoolerCounters.pagesProcessed) << c.how;
+        if (c.present) {
+            ASSERT_TRUE(waitForPrintedFiles(1, printTimeoutMs)) << c.how;
+            EXPECT_NE(std::string::npos, printedText(printedFiles()[0]).find(std::string(c.how) + " 1")) << c.how;
+        } else {
+            ASSERT_EQ(1u, boxes.size()) << c.how;
+            EXPECT_EQ("Nothing to spool", boxes[0].caption);
+        }
+    }
+    EXPECT_EQ((std::vector<std::string>{"Spool files (*.PDB)", "All files (*.*)"}), offeredFileTypes);
+}
+
+// A drop that arrives while a job's box waits is not a second job.
+TEST_F(MainWindowTest, DropDuringAJobsBoxStartsNothing)
+{
+    ASSERT_EQ(0, initApplication(GetModuleHandleA(nullptr), SW_SHOWNORMAL));
+    clearPrintedFiles();
+    TempFile spool(pagesOf(1, "SECOND"));
+    std::thread user([&] {
+        HWND box = nullptr;
+        waitFor(
+            [&] {
+                box = FindWindowA("#32770", "Nothing to spool");
+                return box != nullptr && IsWindowVisible(box);
+            },
+            printTimeoutMs);
+        // Sent, so it is handled inside the box's message loop before the answer.
+        dropOnWindow(mainWindow, spool.path());
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    dropOnWindow(mainWindow, spool.path() + ".gone");
+    user.join();
+
+    EXPECT_EQ(0, spoolerCounters.jobsProcessed);
+    EXPECT_FALSE(waitForPrintedFiles(1, 2000));
 }
 
 // The log-on entry's argument, and what must not be taken for it.

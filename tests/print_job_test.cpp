@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "jobs/print_job.h"
 #include "render/gdi_surface.h"
 #include "render/page_renderer.h"
 #include "tests/spool_builder.h"
+#include "tests/spooler_process.h"
 #include "tests/win_test_support.h"
 
 using namespace spooltest;
@@ -107,6 +109,75 @@ SpoolDatabase threePages()
     return database;
 }
 
+// One text record a page: "PAGE 1" to "PAGE <count>".
+SpoolDatabase numberedPages(int count)
+{
+    SpoolDatabase database;
+    for (int i = 1; i <= count; i++) {
+        database.records.push_back(textRecord("PAGE " + std::to_string(i) + "\n"));
+    }
+    return database;
+}
+
+// The top-level windows created on this thread while it lives, by caption
+// (a CBT hook sees every creation, however short the window's life).
+class WindowsCreated {
+public:
+    WindowsCreated() { hook_ = SetWindowsHookExA(WH_CBT, record, nullptr, GetCurrentThreadId()); }
+    ~WindowsCreated() { UnhookWindowsHookEx(hook_); }
+    bool hooked() const { return hook_ != nullptr; }
+    static std::vector<std::string> captions;
+
+private:
+    static LRESULT CALLBACK record(int code, WPARAM wParam, LPARAM lParam)
+    {
+        if (code == HCBT_CREATEWND) {
+            const CREATESTRUCTA* created = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs;
+            if ((created->style & WS_CHILD) == 0) {
+                captions.push_back(!IS_INTRESOURCE(created->lpszName) ? created->lpszName : "");
+            }
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    HHOOK hook_;
+};
+std::vector<std::string> WindowsCreated::captions;
+
+// The cancel window of a printing job: a visible window of this process
+// with the spooler's title and a "Cancel" button.
+struct CancelWindow {
+    HWND window = nullptr;
+    HWND button = nullptr;
+    std::string text;  // its static text
+};
+
+BOOL CALLBACK collectCancelWindow(HWND window, LPARAM context)
+{
+    CancelWindow* found = reinterpret_cast<CancelWindow*>(context);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char caption[64] = "";
+    GetWindowTextA(window, caption, sizeof(caption));
+    HWND button = FindWindowExA(window, nullptr, "Button", "Cancel");
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window) || button == nullptr ||
+        std::string(caption) != spoolerTitle) {
+        return TRUE;
+    }
+    char text[64] = "";
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(FindWindowExA(window, nullptr, "Static", nullptr), WM_GETTEXT, sizeof(text),
+                        reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 10000, &ignored);
+    *found = {window, button, text};
+    return FALSE;
+}
+
+CancelWindow findCancelWindow()
+{
+    CancelWindow found;
+    EnumWindows(collectCancelWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 class PrintJobTest : public testing::Test {
 protected:
     void SetUp() override
@@ -188,10 +259,15 @@ TEST_F(PrintJobTest, ScreenOnlyShowsThePagesWithoutPrinting)
     spoolerOptions.showPrintDialog = true;  // screen only wins: no dialog
     TempFile spool(buildSpoolFile(threePages()));
     DialogWatcher dialogs;
-
-    ASSERT_EQ(0, runPrintJob(spool.path().c_str(), window));
+    WindowsCreated::captions.clear();
+    {
+        WindowsCreated created;
+        ASSERT_TRUE(created.hooked());
+        ASSERT_EQ(0, runPrintJob(spool.path().c_str(), window));
+    }
 
     EXPECT_TRUE(dialogs.seen().empty());
+    EXPECT_TRUE(WindowsCreated::captions.empty()) << "a window with nothing to cancel";
     EXPECT_EQ(1, spoolerCounters.jobsProcessed);
     EXPECT_EQ(3, spoolerCounters.pagesProcessed);
     EXPECT_EQ(displayTextPage, displayMode);
@@ -253,6 +329,78 @@ TEST_F(PrintJobTest, WithoutADefaultPrinterTheJobCountsButPrintsNothing)
     EXPECT_EQ("Error starting print job", seen[0].text);
     EXPECT_EQ(1, spoolerCounters.jobsProcessed);
     EXPECT_EQ(0, spoolerCounters.pagesProcessed);
+    EXPECT_EQ(spoolerTitle, titles.back());
+}
+
+// Pressed while the third page prints, Cancel stops the job there: the
+// pages before it are whole documents, counted, and nothing else prints.
+TEST_F(PrintJobTest, CancelEndsTheJobWithTheDocumentsItCompleted)
+{
+    TempFile spool(buildSpoolFile(numberedPages(30)));
+    bool pressed = false;
+    std::thread user([&] {
+        pressed = waitFor(
+            [] {
+                CancelWindow cancel = findCancelWindow();
+                DWORD_PTR ignored = 0;
+                return cancel.text == "Printing image 3..." &&
+                       SendMessageTimeoutA(cancel.button, BM_CLICK, 0, 0, SMTO_NORMAL, 30000, &ignored) != 0;
+            },
+            printTimeoutMs);
+    });
+
+    ASSERT_EQ(0, runPrintJob(spool.path().c_str(), window));
+    user.join();
+
+    ASSERT_TRUE(pressed) << "no cancel window showing the third page";
+    int pages = spoolerCounters.pagesProcessed;
+    std::printf("[ measured ] cancelled during page 3: %d of 30 pages printed\n", pages);
+    EXPECT_EQ(1, spoolerCounters.jobsProcessed);
+    EXPECT_GE(pages, 2);
+    EXPECT_LT(pages, 30);
+    EXPECT_EQ(spoolerTitle, titles.back());
+    EXPECT_TRUE(IsWindowEnabled(window));
+    EXPECT_EQ(nullptr, findCancelWindow().window);
+    ASSERT_TRUE(waitForPrintedFiles(static_cast<size_t>(pages), printTimeoutMs));
+    EXPECT_FALSE(waitForPrintedFiles(static_cast<size_t>(pages) + 1, 2000)) << "the cancelled page printed";
+    std::vector<std::string> pdfs = printedFiles();
+    for (int i = 0; i < pages && i < static_cast<int>(pdfs.size()); i++) {
+        EXPECT_NE(std::string::npos, printedText(pdfs[i]).find("PAGE " + std::to_string(i + 1) + "\n")) << pdfs[i];
+    }
+}
+
+// HotSync may deliver again while a box waits for the user.
+TEST_F(PrintJobTest, PrintErrorBoxLeavesTheSpoolFileFree)
+{
+    RegistryValueSetAside noPrinter("Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows", "Device");
+    TempFile spool(buildSpoolFile(threePages()));
+    DialogWatcher lateAnswer(IDOK, 20000);  // should the test's own answer fail
+    bool opened = false;
+    bool boxUp = false;
+    std::thread user([&] {
+        HWND box = nullptr;
+        waitFor(
+            [&] {
+                box = FindWindowA("#32770", "Print Error");
+                return box != nullptr && IsWindowVisible(box);
+            },
+            printTimeoutMs);
+        HANDLE file = CreateFileA(spool.path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
+        opened = file != INVALID_HANDLE_VALUE;
+        if (opened) {
+            CloseHandle(file);
+        }
+        boxUp = box != nullptr && IsWindowVisible(box);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+
+    ASSERT_EQ(0, runPrintJob(spool.path().c_str(), window));
+    user.join();
+
+    EXPECT_TRUE(boxUp);
+    EXPECT_TRUE(opened) << "the box holds the spool file open";
+    EXPECT_EQ(1, spoolerCounters.jobsProcessed);
     EXPECT_EQ(spoolerTitle, titles.back());
 }
 

@@ -33,7 +33,6 @@
 
 namespace {
 
-bool jobRunning = false;
 int ticksSinceReview = 0;
 
 // A wait fails for everyone when one handle in it is no longer a waitable
@@ -108,14 +107,7 @@ void rearm(UserWatch& user)
 
 void printFor(UserWatch& user, const char* path, HWND window)
 {
-    bool wasMinimized = IsIconic(window) != FALSE;
-    ShowWindow(window, SW_SHOWNORMAL);
-    jobRunning = true;
-    runPrintJob(path, window);
-    jobRunning = false;
-    if (wasMinimized) {
-        ShowWindow(window, SW_MINIMIZE);
-    }
+    runPrintJobShown(path, window);
     rearm(user);
 }
 
@@ -163,7 +155,7 @@ bool serveUser(UserWatch& user, HWND window)
 
 void pollSpoolChanges(HWND window)
 {
-    if (jobRunning) {
+    if (printJobRunning()) {
         return;
     }
     if (++ticksSinceReview >= ticksPerReview) {
