@@ -149,6 +149,14 @@ Bytes exampleFile(const std::string& name)
     return Bytes(bytes.begin(), bytes.end());
 }
 
+// The database with its own name (the header's first 32 bytes) replaced.
+Bytes renamed(Bytes database, const std::string& name)
+{
+    std::fill_n(database.begin(), 32, 0);
+    std::copy(name.begin(), name.end(), database.begin());
+    return database;
+}
+
 // A job of images scaled up and down, raw and compressed, placed across the
 // page and off its edges, between lines of text.
 Bytes imageJob()
@@ -387,7 +395,7 @@ TEST_F(SpoolToPdf, ArchiveGivesTheSamePagesAsItsSpoolFile)
 {
     Bytes spool = exampleFile("2-chart.PDB");
     std::string direct = write("Fernquill_Spool_File.PDB", spool);
-    std::string archive = write("backup.zip", zipArchive({{"Memo_Pad.PDB", exampleFile("1-memo.PDB")},
+    std::string archive = write("backup.zip", zipArchive({{"Memo_Pad.PDB", renamed(exampleFile("1-memo.PDB"), "MemoDB")},
                                                            {"Palm/Backup/fernquill_spool_file.pdb", spool},
                                                            {"Datebook.PDB", Bytes(3000, 0x5A)}}));
     ASSERT_EQ(toPdf({direct}).status, 0);
@@ -433,6 +441,50 @@ TEST_F(SpoolToPdf, SpoolToPngTakesTheSameArchives)
     EXPECT_EQ(bob.out, at("two-page-001.png") + "  2550 x 3300\n");
     EXPECT_EQ(readWholeFile(at("two-page-001.png")), readWholeFile(at("Fernquill_Spool_File-page-001.png")));
 }
+
+// Archives as emulators and backup tools make them: the one spool database
+// is found by its file name or its own name, among other databases and
+// members that are none.
+struct ArchiveCase {
+    const char* name;
+    std::vector<std::pair<std::string, Bytes>> (*members)(const Bytes& spool);
+};
+
+class SpoolToPdfArchive : public SpoolToPdf, public ::testing::WithParamInterface<ArchiveCase> {};
+
+TEST_P(SpoolToPdfArchive, TakesTheSpoolDatabase)
+{
+    Bytes spool = exampleFile("2-chart.PDB");
+    std::string archive = write("backup.zip", zipArchive(GetParam().members(spool)));
+    ASSERT_EQ(toPdf({write("Fernquill_Spool_File.PDB", spool)}).status, 0);
+
+    RunResult result = toPdf({archive});
+
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(pageText(at("backup.pdf"), 1), pageText(at("Fernquill_Spool_File.pdf"), 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Archives, SpoolToPdfArchive,
+    ::testing::Values(
+        ArchiveCase{"CloudpilotEmu",
+                    [](const Bytes& spool) -> std::vector<std::pair<std::string, Bytes>> {
+                        return {{"Memo DB.pdb", renamed(spool, "MemoDB")},
+                                {"rom/Graffiti ShortCuts.pdb", renamed(spool, "Graffiti ShortCuts")},
+                                {"cache/Saved Preferences.pdb", renamed(spool, "Saved Preferences")},
+                                {"Fernquill Spool File.pdb", renamed(spool, "Fernquill Spool File")},
+                                {"Address DB.pdb", renamed(spool, "AddressDB")}};
+                    }},
+        ArchiveCase{"DatabaseNameOnly",
+                    [](const Bytes& spool) -> std::vector<std::pair<std::string, Bytes>> {
+                        return {{"Memo DB.pdb", renamed(spool, "MemoDB")}, {"backup/0001.pdb", spool}};
+                    }},
+        ArchiveCase{"TooShortMemberSkipped",
+                    [](const Bytes& spool) -> std::vector<std::pair<std::string, Bytes>> {
+                        return {{"Fernquill_Spool_File.PDB", Bytes(spool.begin(), spool.begin() + 77)},
+                                {"Fernquill=20Spool=20File.pdb", renamed(spool, "MemoDB")}};
+                    }}),
+    [](const ::testing::TestParamInfo<ArchiveCase>& info) { return info.param.name; });
 
 // ---- Failures: one line, a non-zero exit, no PDF left behind ---------------------
 
@@ -485,8 +537,13 @@ Bytes oneTextPage()
 INSTANTIATE_TEST_SUITE_P(
     Inputs, SpoolToPdfFailure,
     ::testing::Values(
-        FailureCase{"NoSpoolFileInArchive", [] { return zipArchive({{"Memo_Pad.PDB", oneTextPage()}}); }, {},
+        FailureCase{"NoSpoolFileInArchive",
+                    [] { return zipArchive({{"Memo_Pad.PDB", renamed(oneTextPage(), "MemoDB")}}); }, {},
                     "no Fernquill_Spool_File.PDB in the archive"},
+        FailureCase{"NoPalmDatabaseInArchive",
+                    [] { return zipArchive({{"Fernquill Spool File.pdb", Bytes(77, 0)}, {"notes/", {}},
+                                            {"notes/readme.txt", Bytes(500, 'a')}}); },
+                    {}, "2 members were skipped as not Palm databases"},
         FailureCase{"NoSuchMember", [] { return zipArchive({{"Fernquill_Spool_File.PDB", oneTextPage()}}); },
                     {"--member", "x.PDB"}, "no member x.PDB"},
         FailureCase{"DamagedArchive", [] { return Bytes{'P', 'K', 3, 4, 20, 0, 0, 0}; }, {},

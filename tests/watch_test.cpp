@@ -615,6 +615,36 @@ TEST_F(WatchTest, LooksWhileFoldersComeAndGoKeepFiftyDistinctUsers)
     EXPECT_EQ(std::vector<std::string>{"FileBackup"}, usersIn(watchFailed));
 }
 
+// A full table makes room for a new hand-held only in the slot of a user
+// whose folder has gone altogether; one whose backup folder alone is away
+// (a restore in progress) keeps its place.
+TEST_F(WatchTest, FullTableGivesTheSlotOfARemovedUserToANewOne)
+{
+    for (int i = 0; i < 50; i++) {
+        addUser("User" + std::to_string(100 + i));
+    }
+    ASSERT_EQ(0, discover());
+    ASSERT_EQ(50, watchTable.watchCount);
+    ASSERT_TRUE(remakeFolder(root + "\\User101"));  // its backup folder is away
+    addUser("Newcomer1");
+    reviewAllWatches();
+    EXPECT_EQ(50, watchTable.watchCount);
+    EXPECT_EQ(-1, indexOf("Newcomer1")) << "took the slot of a user whose backup folder is only away";
+
+    // Renamed in Palm Desktop.
+    int slot = indexOf("User103");
+    ASSERT_TRUE(MoveFileA((root + "\\User103").c_str(), (root + "\\Renamed103").c_str()));
+    reviewAllWatches();
+    EXPECT_EQ(50, watchTable.watchCount);
+    std::string newcomer = watchTable.users[slot].userFolder;
+    EXPECT_TRUE(newcomer == "Newcomer1" || newcomer == "Renamed103") << newcomer << " in User103's slot";
+    EXPECT_EQ(std::vector<std::string>{"User101"}, usersIn(watchGone));
+    ASSERT_TRUE(writeWholeFile(spoolPath(newcomer), spoolFileOf(1)));
+    ASSERT_TRUE(watchFired(slot));
+    pollSpoolChanges(window);
+    EXPECT_EQ(1, spoolerCounters.jobsProcessed);
+}
+
 TEST_F(WatchTest, FolderClaimedByAnotherSpoolerIsLeftToItUntilItEnds)
 {
     addUser("Alice");

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "spool/spool_database_name.h"
+
 const char spoolMemberName[] = "Fernquill_Spool_File.PDB";
 
 namespace {
@@ -27,56 +29,113 @@ bool sameNameIgnoringCase(const char* left, const char* right)
     return *left == *right;
 }
 
-// The name after the member's folders; archives made on Windows may
-// separate them with backslashes.
-const char* memberFileName(const char* name)
+// What a look through the archive found.
+struct MemberSearch {
+    int64_t found;  // the last match
+    int matches;
+    int skipped;    // members that are no Palm database
+    char listed[1024];
+};
+
+// Reads the member's first bytes, up to capacity, into buffer: all that
+// telling a Palm database apart needs, however large the member claims or
+// inflates to be. Returns how many there were, or -1 if it can't be read.
+int64_t readMemberStart(zip_t* zip, zip_uint64_t index, unsigned char* buffer, size_t capacity)
 {
-    const char* start = name;
-    for (const char* c = name; *c != '\0'; c++) {
-        if (*c == '/' || *c == '\\') {
-            start = c + 1;
-        }
+    zip_file_t* member = zip_fopen_index(zip, index, 0);
+    if (member == nullptr) {
+        return -1;
     }
-    return start;
+    int64_t total = 0;
+    while (static_cast<size_t>(total) < capacity) {
+        zip_int64_t got = zip_fread(member, buffer + total, capacity - static_cast<size_t>(total));
+        if (got <= 0) {
+            total = got < 0 ? -1 : total;
+            break;
+        }
+        total += got;
+    }
+    zip_fclose(member);
+    return total;
 }
 
-bool isWanted(const char* name, const char* memberName)
+// Whether the member is the spool database, counting it in search->skipped
+// when it is no Palm database. A member that can't be read is judged by its
+// name alone, so that taking it out says why it can't be read.
+bool isSpoolMember(zip_t* zip, zip_uint64_t index, const char* name, unsigned char* buffer, MemberSearch* search)
+{
+    size_t length = std::strlen(name);
+    if (length > 0 && name[length - 1] == '/') {
+        return false;  // a folder
+    }
+    int64_t got = readMemberStart(zip, index, buffer, palmDatabasePrefixBytes);
+    if (got < 0) {
+        return namesSpoolDatabase(name, length);
+    }
+    if (checkPalmDatabase(buffer, static_cast<size_t>(got)) != 0) {
+        search->skipped++;
+        return false;
+    }
+    return isSpoolDatabaseMember(name, length, buffer, static_cast<size_t>(got));
+}
+
+bool isWanted(zip_t* zip, zip_uint64_t index, const char* name, const char* memberName, unsigned char* buffer,
+              MemberSearch* search)
 {
     if (memberName != nullptr) {
         return sameNameIgnoringCase(name, memberName);
     }
-    return sameNameIgnoringCase(memberFileName(name), spoolMemberName);
+    return isSpoolMember(zip, index, name, buffer, search);
+}
+
+void reportNoMember(const char* tool, const char* archive, const char* memberName, int skipped)
+{
+    if (memberName != nullptr) {
+        std::fprintf(stderr, "%s: no member %s in the archive %s\n", tool, memberName, archive);
+        return;
+    }
+    char why[80] = "";
+    if (skipped > 0) {
+        std::snprintf(why, sizeof why, "; %d %s", skipped,
+                      skipped == 1 ? "member was skipped as not a Palm database"
+                                   : "members were skipped as not Palm databases");
+    }
+    std::fprintf(stderr, "%s: no %s in the archive %s, by file or database name%s\n", tool, spoolMemberName,
+                 archive, why);
 }
 
 // The index of the one wanted member; -1 with a message when there is none
 // or more than one.
 int64_t findMember(const char* tool, zip_t* zip, const char* archive, const char* memberName)
 {
+    unsigned char* buffer = static_cast<unsigned char*>(std::malloc(palmDatabasePrefixBytes));
+    if (buffer == nullptr) {
+        std::fprintf(stderr, "%s: out of memory reading the archive %s\n", tool, archive);
+        return -1;
+    }
+    MemberSearch search = {-1, 0, 0, ""};
     zip_int64_t entries = zip_get_num_entries(zip, 0);
-    int64_t found = -1;
-    int matches = 0;
-    char listed[1024] = "";
     for (zip_int64_t i = 0; i < entries; i++) {
-        const char* name = zip_get_name(zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
-        if (name == nullptr || !isWanted(name, memberName)) {
+        zip_uint64_t index = static_cast<zip_uint64_t>(i);
+        const char* name = zip_get_name(zip, index, ZIP_FL_ENC_RAW);
+        if (name == nullptr || !isWanted(zip, index, name, memberName, buffer, &search)) {
             continue;
         }
-        if (++matches <= maxNamesListed) {
-            size_t used = std::strlen(listed);
-            std::snprintf(listed + used, sizeof listed - used, "%s%s", used > 0 ? ", " : "", name);
+        if (++search.matches <= maxNamesListed) {
+            size_t used = std::strlen(search.listed);
+            std::snprintf(search.listed + used, sizeof search.listed - used, "%s%s", used > 0 ? ", " : "", name);
         }
-        found = i;
+        search.found = i;
     }
-    if (matches == 1) {
-        return found;
+    std::free(buffer);
+    if (search.matches == 1) {
+        return search.found;
     }
-    if (matches == 0 && memberName != nullptr) {
-        std::fprintf(stderr, "%s: no member %s in the archive %s\n", tool, memberName, archive);
-    } else if (matches == 0) {
-        std::fprintf(stderr, "%s: no %s in the archive %s\n", tool, spoolMemberName, archive);
+    if (search.matches == 0) {
+        reportNoMember(tool, archive, memberName, search.skipped);
     } else {
         std::fprintf(stderr, "%s: the archive %s holds %d spool files (%s%s); pick one with --member NAME\n", tool,
-                     archive, matches, listed, matches > maxNamesListed ? ", ..." : "");
+                     archive, search.matches, search.listed, search.matches > maxNamesListed ? ", ..." : "");
     }
     return -1;
 }

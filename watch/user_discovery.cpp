@@ -235,17 +235,48 @@ bool inTable(const char* user)
     return false;
 }
 
-// Stores a located user, with its watch and the stamp of the spool file
-// already there. False, and nothing stored, if its paths don't fit. A user
-// found after start-up whose spool file was written since is left pending
-// with no stamp, so that file prints: it is a new hand-held's first job.
-bool addUser(const char* user, const char* backupFolder, bool foundLater)
+// Whether user's own folder, not only its backup folder, has gone: the
+// hand-held was renamed or removed in Palm Desktop.
+bool userFolderGone(const UserWatch& user)
 {
-    UserWatch& entry = watchTable.users[watchTable.watchCount];
+    if (user.state != watchGone) {
+        return false;
+    }
+    char path[pathSize];
+    int length = std::snprintf(path, pathSize, "%s\\%s", installFolder, user.userFolder);
+    return length >= 0 && length < pathSize && !exists(path);
+}
+
+// The slot for a user found now: the next free one or, with the table full,
+// that of a user whose folder has gone altogether, so that a PC that has
+// seen more than 50 hand-helds over the years still watches the ones it has
+// now. -1 if there is none.
+int freeSlot()
+{
+    if (watchTable.watchCount < maxWatchedUsers) {
+        return watchTable.watchCount;
+    }
+    for (int i = 0; i < watchTable.watchCount; i++) {
+        if (userFolderGone(watchTable.users[i])) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// Stores a located user in the table's slot `slot`, with its watch and the
+// stamp of the spool file already there. False, and nothing stored, if its
+// paths don't fit. A user found after start-up whose spool file was written
+// since is left pending with no stamp, so that file prints: it is a new
+// hand-held's first job.
+bool addUser(int slot, const char* user, const char* backupFolder, bool foundLater)
+{
+    UserWatch& entry = watchTable.users[slot];
     char watched[pathSize];
     if (!buildPath(watched, "%s\\%s\\%s", installFolder, user, backupFolder)) {
         return false;
     }
+    closeWatch(entry);
     std::memset(&entry, 0, sizeof(entry));
     std::strcpy(entry.userFolder, user);
     std::strcpy(entry.backupFolder, backupFolder);
@@ -265,13 +296,15 @@ bool addUser(const char* user, const char* backupFolder, bool foundLater)
         entry.lastSpoolTime = 0;
         entry.pending = entry.state == watchActive;
     }
-    watchTable.watchCount++;
+    if (slot == watchTable.watchCount) {
+        watchTable.watchCount++;
+    }
     return true;
 }
 
 void listUsers(bool foundLater)
 {
-    if (watchTable.watchCount >= maxWatchedUsers) {
+    if (freeSlot() < 0) {
         return;
     }
     char pattern[pathSize];
@@ -288,9 +321,13 @@ void listUsers(bool foundLater)
         char backupFolder[folderNameSize];
         if (isSubfolder(entry) && fitsFolderName(entry.cFileName) && !inTable(entry.cFileName) &&
             findBackupFolder(entry.cFileName, backupFolder)) {
-            addUser(entry.cFileName, backupFolder, foundLater);
+            int slot = freeSlot();
+            if (slot < 0) {
+                break;
+            }
+            addUser(slot, entry.cFileName, backupFolder, foundLater);
         }
-    } while (watchTable.watchCount < maxWatchedUsers && FindNextFileA(listing, &entry));
+    } while (FindNextFileA(listing, &entry));
     FindClose(listing);
 }
 

@@ -95,8 +95,10 @@ void releaseWatches();
 // is back, or was made again (its file index changed), or whose watch
 // died, gets a new watch; one another spooler gave up is claimed; and a
 // watched user whose spool file's stamp differs from lastSpoolTime is made
-// pending. Then users new in the install folder join the table, up to 50;
-// a spool file already there is a job if it was written after start-up.
+// pending. Then users new in the install folder join the table, up to 50
+// (a full one gives a new user the slot of a user whose own folder has
+// gone); a spool file already there is a job if it was written after
+// start-up.
 // Does nothing before discovery found an install folder.
 void reviewAllWatches();
 
