@@ -45,6 +45,7 @@ let current = null;   // {file, member}: what is shown, or being drawn
 let shown = null;     // {pages, sheet, name} of the pages on screen
 let drawing = null;   // the pages the worker is sending
 let started = 0;
+let job = 0;          // the latest request; the worker's answers to older ones are stale
 
 function say(message) {
     form.alert.textContent = message;
@@ -98,23 +99,29 @@ async function draw() {
     form.status.textContent = "Drawing the pages\u2026";
     started = performance.now();
     const file = await current.file.arrayBuffer();
-    drawing = { options, pages: [] };
-    worker.postMessage(Object.assign({ file, member: current.member }, options), [file]);
+    dropDrawing();
+    drawing = { options, pages: [], images: [] };
+    job++;
+    worker.postMessage(Object.assign({ file, member: current.member, job }, options), [file]);
+}
+
+// Each page's image is made as the page arrives; it joins the page only
+// once all are done. The browser decodes a page's pixels when it shows it,
+// so a long job costs memory for the pages on screen only.
+function pageImage(page, options) {
+    const image = document.createElement("img");
+    image.src = URL.createObjectURL(new Blob([page.png], { type: "image/png" }));
+    image.alt = `Page ${page.number}`;
+    image.width = page.width;
+    image.height = page.height;
+    Object.assign(image.dataset, { page: page.number, dpi: options.dpi, offset: `${options.offsetX},${options.offsetY}` });
+    return image;
 }
 
 function showPages(count) {
-    const { options, pages } = drawing;
+    const { options, pages, images } = drawing;
     clearPages();
-    const offset = `${options.offsetX},${options.offsetY}`;
-    for (const page of pages) {
-        const image = document.createElement("img");
-        image.src = URL.createObjectURL(new Blob([page.png], { type: "image/png" }));
-        image.alt = `Page ${page.number}`;
-        image.width = page.width;
-        image.height = page.height;
-        Object.assign(image.dataset, { page: page.number, dpi: options.dpi, offset });
-        form.pages.append(image);
-    }
+    form.pages.append(...images);
     const name = current.file.name.replace(/\.[^.]*$/, "") || "pages";
     shown = { pages, sheet: sheetFor(options, pages[0]), name };
     form.pageSize.textContent = `@page { size: ${paperSizes[options.paper]}; margin: 0; }`;
@@ -122,7 +129,13 @@ function showPages(count) {
     form.savePdf.disabled = false;
     const seconds = ((performance.now() - started) / 1000).toFixed(2);
     form.status.textContent = `${count} page${count === 1 ? "" : "s"}, drawn in ${seconds} s.`;
-    document.body.dataset.drawMs = String(Math.round(performance.now() - started));
+}
+
+function dropDrawing() {
+    for (const image of drawing !== null ? drawing.images : []) {
+        URL.revokeObjectURL(image.src);
+    }
+    drawing = null;
 }
 
 function offerMembers(members) {
@@ -134,6 +147,9 @@ function offerMembers(members) {
 
 worker.onmessage = (event) => {
     const message = event.data;
+    if (message.kind !== "ready" && message.job !== job) {
+        return;
+    }
     if (message.kind === "ready") {
         defaults = message.defaults;
         form.dpi.value = String(defaults.dpi);
@@ -142,12 +158,15 @@ worker.onmessage = (event) => {
         setState("ready");
         draw();
     } else if (message.kind === "page") {
-        drawing.pages.push(message);
+        drawing.pages.push({ width: message.width, height: message.height, texts: message.texts, images: message.images });
+        drawing.images.push(pageImage(message, drawing.options));
         form.status.textContent = `Drawing page ${message.number + 1}\u2026`;
     } else if (message.kind === "done") {
         showPages(message.pages);
+        drawing = null;
         setState("done");
     } else {
+        dropDrawing();
         clearPages();
         form.status.textContent = "";
         const sentence = sentences[message.kind === "choose" ? "choose" : message.reason];

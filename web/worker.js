@@ -3,10 +3,10 @@
 // each page back as a 1-bit PNG with what the PDF needs of it. The drawing
 // runs here, off the page's thread, so a phone's page stays responsive.
 //
-// Messages in: {file: ArrayBuffer, member: name or null, dpi, paper, offsetX, offsetY}.
+// Messages in: {job, file: ArrayBuffer, member: name or null, dpi, paper, offsetX, offsetY}.
 // Messages out: {kind: "ready", defaults}, then per file {kind: "page", ...}
 // for each page and one of {kind: "done"}, {kind: "failed", reason} or
-// {kind: "choose", members}.
+// {kind: "choose", members}, each with the request's job.
 import { unzipSync } from "fflate";
 import { monochromePng } from "./png.js";
 
@@ -103,8 +103,8 @@ function drawPages(bytes, options) {
     };
     fernquill.onPage = (number, refused, rows, rowBytes, width, height) => {
         const png = monochromePng(fernquill.HEAPU8.subarray(rows, rows + rowBytes * height), width, height, options.dpi);
-        postMessage({ kind: "page", number, refused: refused !== 0, png, width, height, texts, images },
-            [png.buffer]);
+        postMessage({ kind: "page", job: options.job, number, refused: refused !== 0, png, width, height, texts,
+            images }, [png.buffer]);
         texts = [];
         images = [];
         // Past what spool_to_pdf takes in, the PDF would outgrow the tab.
@@ -163,13 +163,25 @@ onmessage = async (event) => {
         // Out of memory, or the module failed: it can't be trusted again.
         answer = failure("no-memory");
     }
-    postMessage(answer);
+    postMessage(Object.assign({ job: event.data.job }, answer));
     if (answer.kind === "failed" && answer.reason === "no-memory" || fernquill.HEAPU8.length > freshModuleBytes) {
         startModule();
     }
 };
 
+// The first pages would otherwise pay for the compiler's warming up to the
+// PNG's compression, which is as much as drawing them: a letter sheet's
+// worth of white, compressed while the page waits for its file.
+function warmUp() {
+    const sheetRows = new Uint8Array(3300 * 320).fill(0xff);
+    for (let row = 0; row < 3300; row += 7) {
+        sheetRows.fill(0x55, row * 320 + 40, row * 320 + 200);
+    }
+    monochromePng(sheetRows, 2550, 3300, 300);
+}
+
 startModule().then(() => {
+    warmUp();
     postMessage({
         kind: "ready",
         defaults: {

@@ -17,10 +17,12 @@ import { serveFolder } from "./serve.mjs";
 const [web, tools, examples] = process.argv.slice(2);
 const scratch = mkdtempSync(join(tmpdir(), "fernquill-page-"));
 const timeout = 60000;
+let passes = 0;
 let failures = 0;
 
 function check(ok, what) {
     console.log(`${ok ? "ok" : "FAILED"}: ${what}`);
+    passes += ok ? 1 : 0;
     failures += ok ? 0 : 1;
 }
 
@@ -196,5 +198,5 @@ try {
     server.close();
     rmSync(scratch, { recursive: true, force: true });
 }
-console.log(`web page tests: ${failures} failed`);
+console.log(`web page tests: ${passes} passed, ${failures} failed`);
 process.exit(failures === 0 ? 0 : 1);
