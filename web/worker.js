@@ -174,8 +174,12 @@ onmessage = async (event) => {
 // worth of white, compressed while the page waits for its file.
 function warmUp() {
     const sheetRows = new Uint8Array(3300 * 320).fill(0xff);
-    for (let row = 0; row < 3300; row += 7) {
-        sheetRows.fill(0x55, row * 320 + 40, row * 320 + 200);
+    let seed = 1;
+    for (let at = 0; at < sheetRows.length; at += 320 * 4) {
+        for (let i = 40; i < 200; i++) {
+            seed = (seed * 1103515245 + 12345) >>> 0;
+            sheetRows[at + i] = seed >>> 24 | 0x81;
+        }
     }
     monochromePng(sheetRows, 2550, 3300, 300);
 }
