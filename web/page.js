@@ -81,6 +81,9 @@ async function draw() {
     if (current === null || defaults === null) {
         return;
     }
+    // Whatever was asked before is stale from now on, also when this fails.
+    const request = ++job;
+    dropDrawing();
     const options = chosenOptions();
     if (options.offsetX < 0) {
         clearPages();
@@ -99,10 +102,11 @@ async function draw() {
     form.status.textContent = "Drawing the pages\u2026";
     started = performance.now();
     const file = await current.file.arrayBuffer();
-    dropDrawing();
+    if (request !== job) {
+        return;
+    }
     drawing = { options, pages: [], images: [] };
-    job++;
-    worker.postMessage(Object.assign({ file, member: current.member, job }, options), [file]);
+    worker.postMessage(Object.assign({ file, member: current.member, job: request }, options), [file]);
 }
 
 // Each page's image is made as the page arrives; it joins the page only
