@@ -202,3 +202,12 @@ buildSetup() {
     makensis -V2 "${target[@]}" -DVERSION="$version" -DEXE64="$exe64" -DEXE32="$exe32" \
         -DLICENSE="$repo/LICENSE" -DOUTFILE="$outfile" "$repo/installer/setup.nsi"
 }
+
+# ---- The web page (web/) -----------------------------------------------------
+
+# What building and testing the web page needs: Emscripten, Node.js for it
+# and for the page's tools from npm, and Chromium for the tests. Where a
+# Node.js from elsewhere is installed, it brings its own npm, which Debian's
+# npm package would conflict with.
+webPackages=(emscripten nodejs chromium)
+command -v npm >/dev/null 2>&1 || webPackages+=(npm)

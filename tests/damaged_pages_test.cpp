@@ -460,6 +460,26 @@ TEST_P(DamagedPagesTest, PrintsThePagesTheFileDescribes)
 INSTANTIATE_TEST_SUITE_P(Faults, DamagedPagesTest, testing::ValuesIn(damagedCases()),
                          [](const testing::TestParamInfo<DamagedCase>& info) { return info.param.name; });
 
+// The web page's tests run the same files through its WebAssembly build:
+// where scripts/test names a folder, each file is written there, its name
+// ending in the number of pages the job walks.
+TEST(DamagedFilesForTheWebPage, WrittenToTheFolderAsked)
+{
+    const char* folder = std::getenv("FERNQUILL_DAMAGED_FILES_OUT");
+    if (folder == nullptr) {
+        GTEST_SKIP() << "FERNQUILL_DAMAGED_FILES_OUT names no folder";
+    }
+    for (const DamagedCase& damaged : damagedCases()) {
+        std::string path = std::string(folder) + "/" + damaged.name + "." + std::to_string(damaged.pages) + ".pdb";
+        Bytes file = damaged.build();
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(out, nullptr) << path;
+        size_t written = file.empty() ? 0 : std::fwrite(file.data(), 1, file.size(), out);
+        EXPECT_EQ(std::fclose(out), 0) << path;
+        EXPECT_EQ(written, file.size()) << path;
+    }
+}
+
 #if defined(SPOOL_TO_PDF_PATH)
 // The same files through spool_to_pdf, where it is built: it must neither
 // crash nor hang, and its PDF holds a page for every page the job walks, a

@@ -51,6 +51,7 @@
 #include "render/bitmap_surface.h"
 #include "render/mono_font.h"
 #include "spool/spool_records.h"
+#include "tools/pdf_trace.h"
 
 struct PdfPages {
     HPDF_Doc doc;
@@ -114,27 +115,13 @@ HPDF_Page currentPage(PdfPages* pdf)
     return page;
 }
 
-// Whether the byte prints as itself; the others print nothing on the surface.
-bool printsAsItself(unsigned char character)
-{
-    if (character < 0x20 || character == 0x7F) {
-        return false;
-    }
-    return character != 0x81 && character != 0x8D && character != 0x8F && character != 0x90 && character != 0x9D;
-}
-
 void addTextLine(void* context, int x, int y, int cellWidth, int cellHeight, const char* characters, int count)
 {
     PdfPages* pdf = static_cast<PdfPages*>(context);
     const SheetLayout& sheet = pdf->sheet;
-    if (cellWidth <= 0 || cellHeight <= 0 || static_cast<int64_t>(y) + cellHeight <= 0 || y >= sheet.areaHeight) {
-        return;
-    }
-    // The characters whose cells reach into [0, areaWidth).
-    int64_t first = x < 0 ? -static_cast<int64_t>(x) / cellWidth : 0;
-    int64_t end = (static_cast<int64_t>(sheet.areaWidth) - x + cellWidth - 1) / cellWidth;
-    end = std::min<int64_t>({end, count, first + maxTextLineLength});
-    if (first >= end) {
+    int64_t first = 0;
+    int64_t end = 0;
+    if (!clipTextLine(sheet.areaWidth, sheet.areaHeight, x, y, cellWidth, cellHeight, count, &first, &end)) {
         return;
     }
     char text[maxTextLineLength + 1];
@@ -162,45 +149,6 @@ void addTextLine(void* context, int x, int y, int cellWidth, int cellHeight, con
     HPDF_Page_TextOut(page, static_cast<HPDF_REAL>(pointsAcross(pdf, left)),
                       static_cast<HPDF_REAL>(pointsUp(pdf, baseline)), text);
     HPDF_Page_EndText(page);
-}
-
-// Clips the span [start, start + length) to [0, limit); false when nothing
-// is left.
-bool clipSpan(int64_t start, int64_t length, int64_t limit, int* from, int* to)
-{
-    int64_t low = std::max<int64_t>(start, 0);
-    int64_t high = std::min<int64_t>(start + length, limit);
-    if (length <= 0 || low >= high) {
-        return false;
-    }
-    *from = static_cast<int>(low);
-    *to = static_cast<int>(high);
-    return true;
-}
-
-// Pixels [x0, x0 + width) of a surface row as an image row for PDF's
-// DeviceGray, where 0 is black: the surface's bits inverted, the bits past
-// the width white. Returns whether any pixel is black.
-bool copyImageRow(const unsigned char* row, int rowBytes, int x0, int width, unsigned char* out)
-{
-    int outBytes = (width + 7) / 8;
-    unsigned char black = 0;
-    for (int i = 0; i < outBytes; i++) {
-        int bit = x0 + 8 * i;
-        int byte = bit >> 3;
-        int shift = bit & 7;
-        unsigned int pair = static_cast<unsigned int>(row[byte]) << 8;
-        if (byte + 1 < rowBytes) {
-            pair |= row[byte + 1];
-        }
-        unsigned char bits = static_cast<unsigned char>(pair >> (8 - shift));
-        if (i == outBytes - 1 && width % 8 != 0) {
-            bits &= static_cast<unsigned char>(0xFF << (8 - width % 8));
-        }
-        black |= bits;
-        out[i] = static_cast<unsigned char>(~bits);
-    }
-    return black != 0;
 }
 
 void addImage(void* context, int x, int y, int width, int height)

@@ -65,3 +65,20 @@ PagePlacement sheetPlacement(const SheetLayout& sheet)
 {
     return {-sheet.offsetX, -sheet.offsetY, sheet.dpi, sheet.dpi, sheet.areaWidth, sheet.areaHeight};
 }
+
+void placeAreaRow(const unsigned char* area, int areaWidth, int offsetX, unsigned char* sheetRow, int sheetRowBytes)
+{
+    int areaBytes = (areaWidth + 7) / 8;
+    int shift = offsetX % 8;
+    int at = offsetX / 8;
+    for (int i = 0; i < areaBytes; i++) {
+        unsigned int bits = area[i];
+        if (i == areaBytes - 1 && areaWidth % 8 != 0) {
+            bits &= 0xFFu << (8 - areaWidth % 8);
+        }
+        sheetRow[at + i] |= static_cast<unsigned char>(bits >> shift);
+        if (shift != 0 && at + i + 1 < sheetRowBytes) {
+            sheetRow[at + i + 1] |= static_cast<unsigned char>(bits << (8 - shift));
+        }
+    }
+}

@@ -54,4 +54,10 @@ int layOutSheet(const char* tool, const SheetOptions& options, SheetLayout* shee
 // offsets, so that 0 is the paper's edge.
 PagePlacement sheetPlacement(const SheetLayout& sheet);
 
+// ORs areaWidth pixels of an area row (a set bit black) into a sheet row of
+// sheetRowBytes bytes, starting at pixel offsetX. The area's own row may
+// carry stray bits past its width; they are masked off so they don't show in
+// the right margin.
+void placeAreaRow(const unsigned char* area, int areaWidth, int offsetX, unsigned char* sheetRow, int sheetRowBytes);
+
 #endif

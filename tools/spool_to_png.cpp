@@ -41,26 +41,6 @@ struct PngOutput {
     SheetRows rows;
 };
 
-// ORs areaWidth pixels of an area row into a sheet row, starting at pixel
-// offsetX. The area's own row may carry stray bits past its width; they are
-// masked off so they don't show in the right margin.
-void placeAreaRow(const unsigned char* area, int areaWidth, int offsetX, unsigned char* sheetRow, int sheetRowBytes)
-{
-    int areaBytes = (areaWidth + 7) / 8;
-    int shift = offsetX % 8;
-    int at = offsetX / 8;
-    for (int i = 0; i < areaBytes; i++) {
-        unsigned int bits = area[i];
-        if (i == areaBytes - 1 && areaWidth % 8 != 0) {
-            bits &= 0xFFu << (8 - areaWidth % 8);
-        }
-        sheetRow[at + i] |= static_cast<unsigned char>(bits >> shift);
-        if (shift != 0 && at + i + 1 < sheetRowBytes) {
-            sheetRow[at + i + 1] |= static_cast<unsigned char>(bits << (8 - shift));
-        }
-    }
-}
-
 const unsigned char* sheetRowAt(void* context, int y)
 {
     SheetRows* rows = static_cast<SheetRows*>(context);
