@@ -26,6 +26,11 @@ SheetOptions defaultSheetOptions()
     return {300, &paperSizes[0], 0, 0};
 }
 
+int marginPixels(int hundredths, int dpi)
+{
+    return static_cast<int>((static_cast<int64_t>(dpi) * hundredths + 50) / 100);
+}
+
 const PaperSize* findPaper(const char* name)
 {
     for (const PaperSize& paper : paperSizes) {

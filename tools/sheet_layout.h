@@ -42,6 +42,20 @@ struct SheetLayout {
 // Letter at 300 dpi, no margins.
 SheetOptions defaultSheetOptions();
 
+// The margins a PDF is laid out with unless told otherwise, in hundredths of
+// an inch on every edge: a quarter inch (6.35 mm). A PDF is printed again on
+// some printer, at actual size, and laser printers and most inkjets can't
+// print the outer 3 to 6.35 mm of a sheet; within a quarter inch of the top
+// and left nothing is drawn, since a page that would begin there is moved
+// in, and within a quarter inch of the right and bottom the page is cut off
+// as that printer would cut it. Only inkjets whose bottom margin is wider
+// (up to half an inch on some) can still lose the bottom of a page that
+// fills the whole sheet. The web page's PDF and pages take it too.
+const int pdfMarginHundredths = 25;
+
+// hundredths of an inch at dpi, to the nearest pixel.
+int marginPixels(int hundredths, int dpi);
+
 // The paper called name ("letter", "a4"), or nullptr.
 const PaperSize* findPaper(const char* name);
 

@@ -7,7 +7,7 @@
 // (pdf_pages.h). So a refused page is a blank page, records consumed as
 // image data are skipped, and every line and image sits where spool_to_png
 // puts it with the same --offset. Only the default margin differs: the PDF
-// is meant to be printed (pdfMargin below).
+// is meant to be printed (pdfMarginHundredths, in sheet_layout.h).
 //
 // The PDF appears only when it is complete: it is written under a temporary
 // name beside the output and renamed at the end.
@@ -35,16 +35,6 @@ const char usageTail[] =
     "  -o OUT.pdf       the PDF to write, also --out (default: INPUT with .pdf for\n"
     "                   its extension)\n";
 
-// The margins a PDF is laid out with unless --offset says otherwise, in
-// hundredths of an inch: a quarter inch (6.35 mm) on every edge. A PDF is
-// printed again on some printer, at actual size, and laser printers and most
-// inkjets can't print the outer 3 to 6.35 mm of a sheet; within a quarter
-// inch of the top and left nothing is drawn, since a page that would begin
-// there is moved in, and within a quarter inch of the right and bottom the
-// page is cut off as that printer would cut it. Only inkjets whose bottom
-// margin is wider (up to half an inch on some) can still lose the bottom of
-// a page that fills the whole sheet.
-const int pdfMargin = 25;
 
 // How the walk over the pages stopped early.
 const int stoppedByLibrary = 1;
@@ -155,7 +145,7 @@ int finishOutput(void* context, ToolPages* pages, int stopped)
 int main(int argc, char** argv)
 {
     const ToolDefinition tool = {toolName, usageHead, usageTail, parseOption, prepare, startOutput, endPage,
-                                 finishOutput, pdfMargin};
+                                 finishOutput, pdfMarginHundredths};
     static PdfOutput output;
     return runTool(tool, &output, argc, argv);
 }

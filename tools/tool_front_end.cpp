@@ -52,7 +52,7 @@ int parseNumber(const char* text, int max, int* value)
 // The tool's default margin at the resolution, to the nearest pixel.
 int defaultMarginPixels(const ToolDefinition& tool, int dpi)
 {
-    return static_cast<int>((static_cast<int64_t>(dpi) * tool.defaultMargin + 50) / 100);
+    return marginPixels(tool.defaultMargin, dpi);
 }
 
 // "X,Y"

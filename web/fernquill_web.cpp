@@ -163,14 +163,11 @@ EMSCRIPTEN_KEEPALIVE const char* fq_default_paper()
     return defaultSheetOptions().paper->name;
 }
 
-EMSCRIPTEN_KEEPALIVE int fq_default_offset_x()
+// The margins on every edge, in pixels at dpi, unless told otherwise: the
+// PDF's, as the page is there to be printed or saved as a PDF.
+EMSCRIPTEN_KEEPALIVE int fq_default_margin(int dpi)
 {
-    return defaultSheetOptions().offsetX;
-}
-
-EMSCRIPTEN_KEEPALIVE int fq_default_offset_y()
-{
-    return defaultSheetOptions().offsetY;
+    return marginPixels(pdfMarginHundredths, dpi);
 }
 
 // The largest spool file taken, from an archive or not, as spool_to_pdf.

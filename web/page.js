@@ -57,6 +57,14 @@ function sheetFor(options, page) {
         areaWidth: width - 2 * options.offsetX, areaHeight: height - 2 * options.offsetY };
 }
 
+// The PDF's margins at the chosen resolution, until the user types others.
+let offsetChosen = false;
+
+function setDefaultOffset() {
+    const margin = defaults.margins[form.dpi.value];
+    form.offset.value = `${margin},${margin}`;
+}
+
 function chosenOptions() {
     const offset = /^\s*(\d+)\s*,\s*(\d+)\s*$/.exec(form.offset.value);
     return { dpi: Number(form.dpi.value), paper: form.paper.value,
@@ -158,7 +166,7 @@ worker.onmessage = (event) => {
         defaults = message.defaults;
         form.dpi.value = String(defaults.dpi);
         form.paper.value = defaults.paper;
-        form.offset.value = `${defaults.offsetX},${defaults.offsetY}`;
+        setDefaultOffset();
         setState("ready");
         draw();
     } else if (message.kind === "page") {
@@ -193,8 +201,16 @@ function take(file) {
 
 form.file.addEventListener("change", () => take(form.file.files[0]));
 form.paper.addEventListener("change", draw);
-form.dpi.addEventListener("change", draw);
-form.offset.addEventListener("change", draw);
+form.dpi.addEventListener("change", () => {
+    if (!offsetChosen) {
+        setDefaultOffset();
+    }
+    draw();
+});
+form.offset.addEventListener("change", () => {
+    offsetChosen = true;
+    draw();
+});
 form.member.addEventListener("change", () => {
     if (current !== null && form.member.value !== "") {
         current.member = form.member.value;

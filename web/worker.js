@@ -191,8 +191,7 @@ startModule().then(() => {
         defaults: {
             dpi: fernquill._fq_default_dpi(),
             paper: fernquill.UTF8ToString(fernquill._fq_default_paper()),
-            offsetX: fernquill._fq_default_offset_x(),
-            offsetY: fernquill._fq_default_offset_y(),
+            margins: Object.fromEntries([150, 300, 600].map((dpi) => [dpi, fernquill._fq_default_margin(dpi)])),
             maxBytes: fernquill._fq_max_spool_bytes(),
         },
     });

@@ -126,15 +126,18 @@ function fonts(pdf) {
 async function checkGoodFile(browser, url, item) {
     const name = basename(item.file).replace(/\.[^.]*$/, "");
     const out = mkdtempSync(join(scratch, "case-"));
-    const options = ["--paper", item.paper, "--dpi", String(item.dpi), "--offset", item.offset || "0,0"];
-    tool("spool_to_png", ...options, "--out", out, item.file);
-    tool("spool_to_pdf", ...options, "-o", join(out, "tool.pdf"), item.file);
+    // Unless chosen, the page takes spool_to_pdf's margins: a quarter inch.
+    const margin = Math.floor((item.dpi * 25 + 50) / 100);
+    const offset = item.offset || `${margin},${margin}`;
+    const options = ["--paper", item.paper, "--dpi", String(item.dpi)];
+    tool("spool_to_png", ...options, "--offset", offset, "--out", out, item.file);
+    tool("spool_to_pdf", ...options, ...(item.offset ? ["--offset", item.offset] : []), "-o", join(out, "tool.pdf"), item.file);
     const pngs = execFileSync("sh", ["-c", `ls '${out}'/*.png`], { encoding: "utf8" }).trim().split("\n");
 
     const tab = await loadFile(browser, url, item.file, item);
     const shown = await tab.$$eval("#pages img", (images) =>
         images.map((image) => `${image.dataset.page} ${image.dataset.dpi} ${image.dataset.offset} ${image.alt}`));
-    const expected = pngs.map((_, i) => `${i + 1} ${item.dpi} ${item.offset || "0,0"} Page ${i + 1}`);
+    const expected = pngs.map((_, i) => `${i + 1} ${item.dpi} ${offset} Page ${i + 1}`);
     check(JSON.stringify(shown) === JSON.stringify(expected), `${name}: pages ${JSON.stringify(shown)}`);
     const same = await samePixels(tab, pngs);
     check(same.length === pngs.length && same.every(Boolean), `${name}: spool_to_png's pixels, page by page ${same}`);
