@@ -64,7 +64,6 @@ if [ -z "$spooler" ]; then
 fi
 sleep 20  # start-up, discovery and the first looks
 spoolerStart=$(cpuTicks "$spooler")
-serverStart=$(cpuTicks "$server")
 sleep "$seconds"
 spoolerTicks=$(($(cpuTicks "$spooler") - spoolerStart)) || {
     tail -n 5 "$work/spooler.log"
