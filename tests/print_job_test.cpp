@@ -4,6 +4,8 @@
 // reads and answers the job's message boxes and the print dialog.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,24 +153,37 @@ struct CancelWindow {
     std::string text;  // its static text
 };
 
+// A window's text as the window manager keeps it, without a message: the
+// job's thread, which owns the windows, may be busy in the printer driver,
+// or waiting for the test's thread to end.
+std::string storedText(HWND window)
+{
+    WCHAR text[64] = L"";
+    int length = InternalGetWindowText(window, text, 64);
+    return std::string(text, text + (length > 0 ? length : 0));
+}
+
 BOOL CALLBACK collectCancelWindow(HWND window, LPARAM context)
 {
     CancelWindow* found = reinterpret_cast<CancelWindow*>(context);
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
-    char caption[64] = "";
-    GetWindowTextA(window, caption, sizeof(caption));
-    HWND button = FindWindowExA(window, nullptr, "Button", "Cancel");
-    if (process != GetCurrentProcessId() || !IsWindowVisible(window) || button == nullptr ||
-        std::string(caption) != spoolerTitle) {
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window) || storedText(window) != spoolerTitle) {
         return TRUE;
     }
-    char text[64] = "";
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(FindWindowExA(window, nullptr, "Static", nullptr), WM_GETTEXT, sizeof(text),
-                        reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 10000, &ignored);
-    *found = {window, button, text};
+    HWND button = FindWindowExA(window, nullptr, "Button", nullptr);
+    if (button == nullptr || storedText(button) != "Cancel") {
+        return TRUE;
+    }
+    *found = {window, button, storedText(FindWindowExA(window, nullptr, "Static", nullptr))};
     return FALSE;
+}
+
+// The page number a cancel window's "Printing image N..." shows; 0 if none.
+int shownPage(const CancelWindow& cancel)
+{
+    int page = 0;
+    return std::sscanf(cancel.text.c_str(), "Printing image %d...", &page) == 1 ? page : 0;
 }
 
 CancelWindow findCancelWindow()
@@ -337,24 +352,31 @@ TEST_F(PrintJobTest, WithoutADefaultPrinterTheJobCountsButPrintsNothing)
 TEST_F(PrintJobTest, CancelEndsTheJobWithTheDocumentsItCompleted)
 {
     TempFile spool(buildSpoolFile(numberedPages(30)));
-    bool pressed = false;
+    std::atomic<bool> jobEnded{false};
+    std::atomic<bool> pressed{false};
+    // From the third page on: a busy machine may show the third only briefly.
     std::thread user([&] {
-        pressed = waitFor(
-            [] {
+        waitFor(
+            [&] {
                 CancelWindow cancel = findCancelWindow();
                 DWORD_PTR ignored = 0;
-                return cancel.text == "Printing image 3..." &&
-                       SendMessageTimeoutA(cancel.button, BM_CLICK, 0, 0, SMTO_NORMAL, 30000, &ignored) != 0;
+                if (shownPage(cancel) >= 3 &&
+                    SendMessageTimeoutA(cancel.button, BM_CLICK, 0, 0, SMTO_NORMAL, 30000, &ignored) != 0) {
+                    pressed = true;
+                }
+                return pressed || jobEnded;
             },
             printTimeoutMs);
     });
 
-    ASSERT_EQ(0, runPrintJob(spool.path().c_str(), window));
+    int result = runPrintJob(spool.path().c_str(), window);
+    jobEnded = true;
     user.join();
+    ASSERT_EQ(0, result);
 
-    ASSERT_TRUE(pressed) << "no cancel window showing the third page";
+    ASSERT_TRUE(pressed.load()) << "no cancel window showing the third page or a later one";
     int pages = spoolerCounters.pagesProcessed;
-    std::printf("[ measured ] cancelled during page 3: %d of 30 pages printed\n", pages);
+    std::printf("[ measured ] cancelled: %d of 30 pages printed\n", pages);
     EXPECT_EQ(1, spoolerCounters.jobsProcessed);
     EXPECT_GE(pages, 2);
     EXPECT_LT(pages, 30);
