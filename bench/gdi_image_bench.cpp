@@ -14,20 +14,12 @@
 #include <random>
 #include <vector>
 
+#include "bench/win_clock.h"
 #include "render/gdi_surface.h"
 
 namespace {
 
 const int imageSize = 2000;
-
-double secondsSince(LARGE_INTEGER start)
-{
-    LARGE_INTEGER now;
-    LARGE_INTEGER frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // Half the bits set, at random.
 std::vector<unsigned char> halfSetBits(int rowBytes, int height)

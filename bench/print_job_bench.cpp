@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/win_clock.h"
 #include "jobs/cancel_window.h"
 #include "jobs/print_job.h"
 #include "render/page_renderer.h"
@@ -31,11 +32,7 @@ const int pageCount = 30;
 
 double millisecondsSince(LARGE_INTEGER start)
 {
-    LARGE_INTEGER now;
-    LARGE_INTEGER frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+    return 1000.0 * secondsSince(start);
 }
 
 HWND benchWindow()

@@ -17,6 +17,7 @@
 #include <cstdlib>
 
 #include "bench/bench_files.h"
+#include "bench/win_clock.h"
 #include "jobs/job_page.h"
 #include "render/gdi_surface.h"
 #include "render/page_renderer.h"
@@ -26,15 +27,6 @@ namespace {
 
 // The share of a page's print time the pass may take.
 const double allowedShare = 0.10;
-
-double secondsSince(LARGE_INTEGER start)
-{
-    LARGE_INTEGER now;
-    LARGE_INTEGER frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 struct PrintedPages {
     DrawSurface* printer;
