@@ -19,7 +19,17 @@ ensurePackages() {
         $sudo dpkg --add-architecture i386
     fi
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null &&
+        return 0
+    # An i386 and an amd64 copy of one library must be the same version. When
+    # a mirror's security list for one architecture is missing or behind (apt
+    # then says "Mirror sync in progress?"), the two candidates differ and
+    # nothing installs; the release's own versions match on both.
+    local release
+    release=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
+    [ -n "$release" ] || return 1
+    echo "Installing again from $release's own lists"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends -t "$release" "${missing[@]}" >/dev/null
 }
 
 # The packages every build needs: native compilers and libraries, the
