@@ -18,7 +18,11 @@ ensurePackages() {
     if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
         $sudo dpkg --add-architecture i386
     fi
-    $sudo apt-get update -qq
+    # Once a run: the lists don't change between two installs of one run.
+    if [ -z "${FERNQUILL_APT_UPDATED:-}" ]; then
+        $sudo apt-get update -qq
+        export FERNQUILL_APT_UPDATED=yes
+    fi
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null &&
         return 0
     # An i386 and an amd64 copy of one library must be the same version. When
@@ -32,10 +36,18 @@ ensurePackages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends -t "$release" "${missing[@]}" >/dev/null
 }
 
+# What the native tree needs: compilers, GoogleTest, and the tools'
+# libraries: spool_to_pdf writes its PDF with libharu and reads zip archives
+# with libzip; its tests read the PDF back with Poppler's tools.
+nativePackages=(
+    cmake make g++ libgtest-dev googletest libbenchmark-dev zlib1g-dev
+    libhpdf-dev libzip-dev poppler-utils
+)
+
 # The packages every build needs: native compilers and libraries, the
 # MinGW-w64 cross compiler, Wine, Xvfb and the fonts Wine maps Courier to.
 buildPackages=(
-    cmake make g++ libgtest-dev googletest libbenchmark-dev zlib1g-dev
+    "${nativePackages[@]}"
     g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
     wine wine64 xvfb xauth fonts-liberation
     # The print tests read back what was printed: Ghostscript turns each
@@ -44,9 +56,6 @@ buildPackages=(
     # The 32-bit program: the win32 thread model builds it (for Windows XP),
     # the posix one its tests; Wine runs both in a 64-bit prefix.
     g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix wine32:i386
-    # spool_to_pdf writes its PDF with libharu and reads zip archives with
-    # libzip; its tests read the PDF back with Poppler's tools (above).
-    libhpdf-dev libzip-dev
 )
 
 export WINEDEBUG=-all
@@ -98,26 +107,28 @@ makeWinePrefix() {
     WINEPREFIX="$prefix" wineserver -w
 }
 
-# Starts Xvfb on the first free display and exports DISPLAY; the caller
-# stops it with stopXvfb.
+# Starts Xvfb on a free display and exports DISPLAY; the caller stops it
+# with stopXvfb. Xvfb picks the display itself (-displayfd) and says which
+# once it takes connections, so runs that start displays at the same time
+# each get one of their own.
 xvfbPid=""
 startXvfb() {
-    local display=90
-    while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do
-        display=$((display + 1))
-    done
-    Xvfb ":${display}" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    local said
+    said=$(mktemp) || return 1
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$said" >/dev/null 2>&1 &
     xvfbPid=$!
     local tries=0
-    while [ ! -e "/tmp/.X11-unix/X${display}" ]; do
+    while ! grep -q '^[0-9]' "$said"; do
         tries=$((tries + 1))
         if [ $tries -gt 100 ] || ! kill -0 "$xvfbPid" 2>/dev/null; then
-            echo "Xvfb did not start on :${display}" >&2
+            echo "Xvfb did not start" >&2
+            rm -f "$said"
             return 1
         fi
         sleep 0.1
     done
-    export DISPLAY=":${display}"
+    export DISPLAY=":$(head -n 1 "$said")"
+    rm -f "$said"
 }
 
 stopXvfb() {
