@@ -15,6 +15,7 @@
 #include "tests/spooler_process.h"
 #include "tests/win_test_support.h"
 #include "watch/folder_claim.h"
+#include "watch/printed_record.h"
 #include "watch/spool_poll.h"
 #include "watch/user_watch.h"
 
@@ -650,7 +651,7 @@ TEST_F(WatchTest, FolderClaimedByAnotherSpoolerIsLeftToItUntilItEnds)
     addUser("Alice");
     addUser("Bob");
     char name[folderClaimNameSize];
-    ASSERT_EQ(0, folderClaimName((root + "\\Bob\\backup").c_str(), name));
+    ASSERT_EQ(0, folderClaimNameAt((root + "\\Bob\\backup").c_str(), name));
     HANDLE otherSpooler = CreateMutexA(nullptr, FALSE, name);
     ASSERT_NE(nullptr, otherSpooler);
     ASSERT_EQ(0, discover());
@@ -671,9 +672,9 @@ TEST_F(WatchTest, FolderClaimedByAnotherSpoolerIsLeftToItUntilItEnds)
     EXPECT_EQ(4, spoolerCounters.pagesProcessed);
     // And now this spooler's claim keeps others out, until it lets go.
     HANDLE other = nullptr;
-    EXPECT_EQ(-1, claimFolder((root + "\\Bob\\backup").c_str(), &other));
+    EXPECT_EQ(-1, claimFolderAt((root + "\\Bob\\backup").c_str(), &other));
     releaseWatches();
-    EXPECT_EQ(0, claimFolder((root + "\\Bob\\backup").c_str(), &other));
+    EXPECT_EQ(0, claimFolderAt((root + "\\Bob\\backup").c_str(), &other));
     releaseFolderClaim(&other);
 }
 
@@ -702,23 +703,143 @@ TEST_F(WatchTest, QuietLooksSkipTheFoldersButTheTenthGoesThroughThemAll)
         << "a new folder did not bring a full look";
 }
 
-TEST(FolderClaimTest, NamesAreOnePerFolderWhateverTheLetterCase)
+// ---- Hand-overs between accounts ----------------------------------------
+
+FILETIME lastWriteOf(const std::string& path)
 {
-    char a[folderClaimNameSize];
-    char b[folderClaimNameSize];
-    char c[folderClaimNameSize];
-    ASSERT_EQ(0, folderClaimName("C:\\Palm\\Alice\\backup", a));
-    ASSERT_EQ(0, folderClaimName("c:\\PALM\\alice\\Backup", b));
-    ASSERT_EQ(0, folderClaimName("C:\\Palm\\Alicf\\backup", c));
-    EXPECT_STREQ(a, b);
-    EXPECT_STRNE(a, c);
-    EXPECT_EQ(0, std::string(a).rfind("Global\\FernquillSpoolFolder-", 0));
-    EXPECT_EQ(std::string(a).find_first_not_of("0123456789abcdef", 28), std::string::npos);
-    EXPECT_EQ(44u, std::string(a).size());
-    // FNV-1a 64 of "" is its offset basis.
-    ASSERT_EQ(0, folderClaimName("", a));
-    EXPECT_STREQ("Global\\FernquillSpoolFolder-cbf29ce484222325", a);
-    EXPECT_EQ(-1, folderClaimName(std::string(512, 'x').c_str(), a));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ZeroMemory(&data, sizeof(data));
+    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
+}
+
+// What the other account's spooler did with Bob's delivery while it held
+// his folder, and how many jobs this one prints once it takes the folder
+// over.
+struct HandOver {
+    const char* what;
+    bool delivered;        // a spool file written while the other held the folder
+    const char* record;    // what the other left as its record: "printed", "earlier", "" or nonsense
+    int jobs;
+};
+
+TEST_F(WatchTest, TakingAFolderOverPrintsOnlyWhatItsHolderDidNotRecord)
+{
+    const HandOver cases[] = {
+        {"printed and recorded it", true, "printed", 0},
+        {"killed before recording it, an earlier job recorded", true, "earlier", 1},
+        {"killed before recording anything", true, "", 1},
+        {"nothing delivered, a damaged record", false, "Fernquill printed 0123", 0},
+        {"nothing delivered, a record of nonsense", false, "Fernquill printed zzzzzzzzzzzzzzzz\r\n", 0},
+        {"delivered, a record of nonsense", true, "\x01\x02", 1},
+    };
+    for (const HandOver& handOver : cases) {
+        SCOPED_TRACE(handOver.what);
+        releaseWatches();
+        removeFolderTree(root);
+        ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr));
+        spoolerCounters = {0, 0};
+        addUser("Alice");
+        std::string bob = addUser("Bob") + "\\backup";
+        ASSERT_TRUE(writeWholeFile(spoolPath("Bob"), spoolFileOf(1)));
+        FILETIME earlier = lastWriteOf(spoolPath("Bob"));
+        HANDLE otherSpooler = nullptr;
+        ASSERT_EQ(0, claimFolderAt(bob.c_str(), &otherSpooler));
+        ASSERT_EQ(0, discover());
+        ASSERT_EQ(std::vector<std::string>{"Bob"}, usersIn(watchClaimedElsewhere));
+
+        if (handOver.delivered) {
+            Sleep(20);
+            ASSERT_TRUE(writeWholeFile(spoolPath("Bob"), spoolFileOf(2)));
+        }
+        std::string record = handOver.record;
+        if (record == "printed") {
+            ASSERT_EQ(0, writePrintedRecord(bob.c_str(), lastWriteOf(spoolPath("Bob"))));
+        } else if (record == "earlier") {
+            ASSERT_EQ(0, writePrintedRecord(bob.c_str(), earlier));
+        } else if (!record.empty()) {
+            ASSERT_TRUE(writeWholeFile(bob + "\\" + printedRecordName, Bytes(record.begin(), record.end())));
+        }
+        reviewAllWatches();
+        pollSpoolChanges(window);
+        EXPECT_EQ(0, spoolerCounters.jobsProcessed) << "printed while the other held it";
+
+        releaseFolderClaim(&otherSpooler);
+        reviewAllWatches();
+        ASSERT_EQ(watchActive, watchTable.users[indexOf("Bob")].state);
+        pollSpoolChanges(window);
+        pollSpoolChanges(window);
+        EXPECT_EQ(handOver.jobs, spoolerCounters.jobsProcessed);
+        FILETIME recorded;
+        ASSERT_EQ(0, readPrintedRecord(bob.c_str(), &recorded)) << "the next holder finds no record";
+        FILETIME written = lastWriteOf(spoolPath("Bob"));
+        EXPECT_EQ(0, CompareFileTime(&recorded, &written));
+    }
+}
+
+// However many jobs print, a folder holds one record and nothing else of ours.
+TEST_F(WatchTest, PrintedRecordStaysOneFileWhateverTheJobs)
+{
+    std::string alice = addUser("Alice") + "\\backup";
+    ASSERT_EQ(0, discover());
+    for (int job = 1; job <= 4; job++) {
+        Sleep(20);
+        ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(1)));
+        ASSERT_TRUE(watchFired(0));
+        pollSpoolChanges(window);
+        EXPECT_EQ(job, spoolerCounters.jobsProcessed);
+    }
+    std::vector<std::string> ours;
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = FindFirstFileA((alice + "\\Fernquill_Printed*").c_str(), &entry);
+    ASSERT_NE(INVALID_HANDLE_VALUE, listing);
+    do {
+        ours.push_back(entry.cFileName);
+    } while (FindNextFileA(listing, &entry));
+    FindClose(listing);
+    EXPECT_EQ(std::vector<std::string>{printedRecordName}, ours);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExA((alice + "\\" + printedRecordName).c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(36u, data.nFileSizeLow);
+}
+
+TEST_F(WatchTest, OneFolderSpelledManyWaysHasOneClaim)
+{
+    std::string folder = addUser("AliceWithALongName") + "\\backup";
+    std::string other = addUser("Bob") + "\\backup";
+    char shortPath[MAX_PATH] = "";
+    ASSERT_GT(GetShortPathNameA(folder.c_str(), shortPath, MAX_PATH), 0u);
+    std::string drive = mapDriveLetter(root);
+    ASSERT_FALSE(drive.empty());
+    std::string upper = folder;
+    CharUpperBuffA(&upper[0], static_cast<DWORD>(upper.size()));
+    const std::string spellings[] = {
+        folder + "\\",
+        upper,
+        shortPath,
+        drive + "\\AliceWithALongName\\backup",
+        root + "\\Bob\\..\\AliceWithALongName\\backup",
+    };
+    HANDLE claim = nullptr;
+    ASSERT_EQ(0, claimFolderAt(folder.c_str(), &claim));
+    char name[folderClaimNameSize];
+    ASSERT_EQ(0, folderClaimNameAt(folder.c_str(), name));
+    EXPECT_EQ(0, std::string(name).rfind("Global\\FernquillSpoolFolder-", 0));
+    for (const std::string& spelling : spellings) {
+        SCOPED_TRACE(spelling);
+        char spelled[folderClaimNameSize];
+        ASSERT_EQ(0, folderClaimNameAt(spelling.c_str(), spelled));
+        EXPECT_STREQ(name, spelled);
+        HANDLE second = nullptr;
+        EXPECT_EQ(-1, claimFolderAt(spelling.c_str(), &second));
+        EXPECT_EQ(nullptr, second);
+    }
+    char otherName[folderClaimNameSize];
+    ASSERT_EQ(0, folderClaimNameAt(other.c_str(), otherName));
+    EXPECT_STRNE(name, otherName);
+    EXPECT_EQ(-1, folderClaimNameAt((root + "\\Nobody").c_str(), otherName));
+    releaseFolderClaim(&claim);
+    unmapDriveLetter(drive);
 }
 
 }  // namespace

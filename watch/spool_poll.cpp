@@ -105,9 +105,14 @@ void rearm(UserWatch& user)
     }
 }
 
-void printFor(UserWatch& user, const char* path, HWND window)
+// Runs the job, then notes it as printed for whoever holds the folder
+// next. A spooler killed during the job notes nothing, so the next holder
+// prints that job whole. The record is written before the watch is re-armed,
+// so that writing it doesn't look like a delivery.
+void printFor(UserWatch& user, const char* path, const FILETIME& written, HWND window)
 {
     runPrintJobShown(path, window);
+    recordPrinted(user, written);
     rearm(user);
 }
 
@@ -147,7 +152,7 @@ bool serveUser(UserWatch& user, HWND window)
     // Stored before the job, so that a job that fails or is cancelled is not
     // tried again for the same file.
     user.lastSpoolTime = written.dwLowDateTime;
-    printFor(user, path, window);
+    printFor(user, path, written, window);
     return true;
 }
 

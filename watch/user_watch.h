@@ -20,6 +20,8 @@
 
 #include <cstdint>
 
+#include "watch/folder_claim.h"
+
 const int maxWatchedUsers = 50;
 const int folderNameSize = 50;  // names of up to 49 characters
 const int pathSize = 512;       // paths of up to 511 characters
@@ -35,14 +37,6 @@ enum WatchState {
     watchClaimedElsewhere,  // another account's spooler prints it
 };
 
-// Which folder a path named when its watch was made.
-struct FolderIdentity {
-    DWORD volume;
-    DWORD indexHigh;
-    DWORD indexLow;
-    FILETIME created;  // looked at first: reading the index means opening the folder
-};
-
 struct UserWatch {
     char userFolder[folderNameSize];    // below the install folder
     char backupFolder[folderNameSize];  // below the user's folder: the watched one
@@ -50,7 +44,7 @@ struct UserWatch {
     uint32_t lastSpoolTime;             // low 32 bits of the spool file's last write; 0 if none
     WatchState state;
     HANDLE claim;                   // the folder's claim (folder_claim.h) while watched; else nullptr
-    FolderIdentity folderIdentity;  // the watched folder's, when its watch was made
+    FolderIdentity folderIdentity;  // the watched folder's, when its watch or claim was last tried
     bool pending;                   // to be served as if its watch had fired
 };
 
@@ -64,9 +58,11 @@ struct WatchTable {
 extern char installFolder[pathSize];
 extern WatchTable watchTable;
 
-// When discovery ran, as a full FILETIME: a user found later whose spool
-// file was written after this has a job waiting, its first.
-extern FILETIME spoolerStartTime;
+// When the install folder was last listed, by discovery or a full look, as
+// a full FILETIME: a user found at the next listing whose spool file was
+// written after this has a job waiting, its first. An older file came with
+// a folder restored, copied in or renamed, and is not printed.
+extern FILETIME previousListingTime;
 
 // How many spool timer ticks make one periodic look: 30 seconds. Every
 // looksPerFullReview-th look goes through every user even if nothing seems
@@ -97,8 +93,11 @@ void releaseWatches();
 // watched user whose spool file's stamp differs from lastSpoolTime is made
 // pending. Then users new in the install folder join the table, up to 50
 // (a full one gives a new user the slot of a user whose own folder has
-// gone); a spool file already there is a job if it was written after
-// start-up.
+// gone); a spool file already there is a job if it was written after the
+// previous listing and its folder's printed record doesn't name it.
+// A folder claimed anew (at start-up, taken over from another spooler, or
+// back again) prints its spool file when the printed record
+// (printed_record.h) names another one.
 // Does nothing before discovery found an install folder.
 void reviewAllWatches();
 
@@ -107,6 +106,10 @@ void reviewAllWatches();
 // made), and on every looksPerFullReview-th look; otherwise it only tries
 // again to claim the folders other spoolers had.
 void reviewWatches();
+
+// Notes in the folder's printed record that the spool file written at
+// `written` has been printed. The caller holds the folder's claim.
+void recordPrinted(const UserWatch& user, const FILETIME& written);
 
 // Closes user's watch and gives back its claim, leaving state as it is.
 void closeWatch(UserWatch& user);
