@@ -26,6 +26,7 @@
 
 #include "jobs/cancel_window.h"
 #include "jobs/job_page.h"
+#include "jobs/spool_snapshot.h"
 #include "render/gdi_surface.h"
 #include "render/page_walk.h"
 #include "spool/spool_stream.h"
@@ -125,6 +126,7 @@ struct PrintRun {
     HWND window;
     int imageNumber;      // the title's number: the pages shown so far, plus one
     const char* failure;  // the print error to tell once the file is closed
+    bool started;         // a document has started on the printer
 };
 
 // Starts the page's document and its page. Returns -1 to end the job: when
@@ -142,6 +144,7 @@ int startDocumentAndPage(PrintRun* run)
         run->failure = documentErrorText;
         return -1;
     }
+    run->started = true;
     if (startPrintPage(printer) != 0) {
         run->failure = pageErrorText;
         endPrintDocument(printer);
@@ -192,16 +195,19 @@ int printPage(void* context, SpoolStream* stream, const WalkedPage& page)
 
 // Prints and shows every page of the open stream. Without a printer (there
 // is no default printer) a printing job's first page says it can't start.
-// Returns the print error to tell the user, or nullptr.
-const char* printPages(SpoolStream* stream, DrawSurface* printer, DrawSurface* windowSurface, HWND window)
+// Returns the print error to tell the user, or nullptr; *notStarted tells
+// whether it is that the first document could not start.
+const char* printPages(SpoolStream* stream, DrawSurface* printer, DrawSurface* windowSurface, HWND window,
+                       bool* notStarted)
 {
     spoolerCounters.jobsProcessed++;
     PrintRun run = {!spoolerOptions.screenOnly, {nullptr, {}, windowSurface, windowPagePlacement(windowSurface)},
-                    window, 1, nullptr};
+                    window, 1, nullptr, false};
     if (run.printing) {
         run.surfaces.printer = printer;
     }
     walkPages(stream, printPage, &run, nullptr);
+    *notStarted = run.failure == documentErrorText && !run.started;
     return run.failure;
 }
 
@@ -210,23 +216,31 @@ const char* printPages(SpoolStream* stream, DrawSurface* printer, DrawSurface* w
 // Without a surface on the window nothing could be shown or counted: the job
 // then ends as one with nothing to spool.
 const char* printSpoolFile(const char* spoolPath, DrawSurface* printer, DrawSurface* windowSurface, HWND window,
-                           const char** caption)
+                           const char** caption, bool* notStarted)
 {
     if (windowSurface == nullptr || spoolPath == nullptr || spoolPath[0] == '\0') {
         return nullptr;
     }
-    SpoolStream* stream = openSpoolStream(spoolPath);
+    SpoolStream* stream = openSpoolSnapshot(spoolPath);
     if (stream == nullptr) {
         *caption = noSpoolCaption;
         return noSpoolText;
     }
-    const char* failure = printPages(stream, printer, windowSurface, window);
+    const char* failure = printPages(stream, printer, windowSurface, window, notStarted);
     closeSpoolStream(stream);
     return failure;
 }
 
-// The job itself, once it is known to be the only one.
-int runJob(const char* spoolPath, HWND window)
+// How a delivery's job runs: whether a job that can't start is told to the
+// user (its first try) and counted.
+struct Delivery {
+    bool delivered;  // from the poll: a job that can't start will be tried again
+    bool retry;      // a later try: the user was told at the first
+};
+
+// The job itself, once it is known to be the only one. Returns 0, -1 when
+// the print dialog was cancelled, or printJobNotStarted.
+int runJob(const char* spoolPath, HWND window, Delivery delivery)
 {
     HDC windowContext = GetDC(window);
     DrawSurface* windowSurface = wrapDeviceContext(windowContext);
@@ -257,8 +271,15 @@ int runJob(const char* spoolPath, HWND window)
     // A box waits for the user only once the file is closed, so that HotSync
     // can replace the file meanwhile.
     const char* failureCaption = printErrorCaption;
-    const char* failure = printSpoolFile(spoolPath, printer, windowSurface, window, &failureCaption);
-    if (failure != nullptr) {
+    bool notStarted = false;
+    const char* failure = printSpoolFile(spoolPath, printer, windowSurface, window, &failureCaption, &notStarted);
+    // A delivery that couldn't start is tried again, and counted once it
+    // prints.
+    notStarted = notStarted && delivery.delivered;
+    if (notStarted) {
+        spoolerCounters.jobsProcessed--;
+    }
+    if (failure != nullptr && !(notStarted && delivery.retry)) {
         closeCancelWindow();
         showMessage(failure, failureCaption);
     }
@@ -272,7 +293,7 @@ int runJob(const char* spoolPath, HWND window)
     closeCancelWindow();
     SetCursor(arrowCursor);
     SetWindowTextA(window, spoolerTitle);
-    return 0;
+    return notStarted ? printJobNotStarted : 0;
 }
 
 void rememberJob(const char* spoolPath)
@@ -313,30 +334,49 @@ DrawSurface* openDefaultPrinter()
     return printer;
 }
 
-int runPrintJob(const char* spoolPath, HWND window)
+namespace {
+
+int runGuardedJob(const char* spoolPath, HWND window, Delivery delivery)
 {
     if (jobInProgress) {
         return -2;
     }
     jobInProgress = true;
     rememberJob(spoolPath);
-    int result = runJob(spoolPath, window);
+    int result = runJob(spoolPath, window, delivery);
     jobInProgress = false;
     return result;
 }
 
-int runPrintJobShown(const char* spoolPath, HWND window)
+int runShownJob(const char* spoolPath, HWND window, Delivery delivery)
 {
     if (jobInProgress) {
         return -2;
     }
     bool wasMinimized = IsIconic(window) != FALSE;
     ShowWindow(window, SW_SHOWNORMAL);
-    int result = runPrintJob(spoolPath, window);
+    int result = runGuardedJob(spoolPath, window, delivery);
     if (wasMinimized) {
         ShowWindow(window, SW_MINIMIZE);
     }
     return result;
+}
+
+}  // namespace
+
+int runPrintJob(const char* spoolPath, HWND window)
+{
+    return runGuardedJob(spoolPath, window, {false, false});
+}
+
+int runPrintJobShown(const char* spoolPath, HWND window)
+{
+    return runShownJob(spoolPath, window, {false, false});
+}
+
+int runDeliveredPrintJob(const char* spoolPath, HWND window, bool retry)
+{
+    return runShownJob(spoolPath, window, {true, retry});
 }
 
 int printLastJobAgain(HWND window)

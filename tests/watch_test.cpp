@@ -29,6 +29,9 @@ const int watchTimeoutMs = 5000;
 
 int ticksSeen = 0;
 bool minimizedDuringJob = false;
+// Run once, when the job's title first names this page.
+int actDuringJobAtPage = 0;
+void (*actDuringJob)() = nullptr;
 
 LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -39,6 +42,13 @@ LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
     if (message == WM_SETTEXT && lParam != 0 && std::string(reinterpret_cast<const char*>(lParam)) == "Printing...") {
         minimizedDuringJob = IsIconic(window) != FALSE;
+    }
+    if (message == WM_SETTEXT && lParam != 0 && actDuringJob != nullptr &&
+        std::string(reinterpret_cast<const char*>(lParam)) ==
+            "Printing image " + std::to_string(actDuringJobAtPage) + "...") {
+        void (*act)() = actDuringJob;
+        actDuringJob = nullptr;
+        act();
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -485,6 +495,7 @@ struct LateUser {
     bool fileBeforeStart;
     bool fileAfterStart;
     int jobs;
+    bool fileBeforeALook;  // written after start-up, but a look has listed the install folder since
 };
 
 TEST_F(WatchTest, UserFoundWhileRunningPrintsFilesWrittenSinceStartUp)
@@ -493,6 +504,7 @@ TEST_F(WatchTest, UserFoundWhileRunningPrintsFilesWrittenSinceStartUp)
         {"restored with a file from before start-up", true, false, 0},
         {"first sync, file written since start-up", false, true, 1},
         {"delivery after the user was found", false, false, 1},
+        {"copied in with a file written before the last look", false, false, 0, true},
     };
     for (const LateUser& late : cases) {
         SCOPED_TRACE(late.when);
@@ -508,6 +520,12 @@ TEST_F(WatchTest, UserFoundWhileRunningPrintsFilesWrittenSinceStartUp)
         }
         ASSERT_EQ(0, discover());
         ASSERT_EQ(1, watchTable.watchCount);
+        if (late.fileBeforeALook) {
+            Sleep(20);
+            ASSERT_TRUE(writeWholeFile(folder + "\\Restored\\" + spoolFileName, spoolFileOf(1)));
+            Sleep(20);
+            reviewAllWatches();
+        }
         ASSERT_TRUE(MoveFileA((folder + "\\Restored").c_str(), (folder + "\\backup").c_str()));
         if (late.fileAfterStart) {
             ASSERT_TRUE(writeWholeFile(spoolPath("Late"), spoolFileOf(1)));
@@ -515,7 +533,7 @@ TEST_F(WatchTest, UserFoundWhileRunningPrintsFilesWrittenSinceStartUp)
         reviewAllWatches();
         reviewAllWatches();
         EXPECT_EQ((std::vector<std::string>{"Alice", "Late"}), watchedUsers()) << "found once, and only once";
-        if (!late.fileBeforeStart && !late.fileAfterStart) {
+        if (!late.fileBeforeStart && !late.fileAfterStart && !late.fileBeforeALook) {
             ASSERT_TRUE(writeWholeFile(spoolPath("Late"), spoolFileOf(1)));
             ASSERT_TRUE(watchFired(1));
         }
@@ -701,6 +719,155 @@ TEST_F(WatchTest, QuietLooksSkipTheFoldersButTheTenthGoesThroughThemAll)
         },
         watchTimeoutMs))
         << "a new folder did not bring a full look";
+}
+
+// ---- A delivery during a job ----------------------------------------------
+
+Bytes pagesReading(const std::string& word, int pages)
+{
+    SpoolDatabase database;
+    for (int i = 0; i < pages; i++) {
+        database.records.push_back(textRecord(word + " PAGE " + std::to_string(i + 1) + "\n"));
+    }
+    return buildSpoolFile(database);
+}
+
+std::string replacedSpool;
+std::string replacementWay;
+bool replaced = false;
+
+// HotSync's ways of putting the next job in place of the one printing.
+void replaceSpoolFile()
+{
+    std::string fresh = replacedSpool + ".new";
+    Bytes next = pagesReading("NEW", 2);
+    if (replacementWay == "written again in place") {
+        replaced = writeWholeFile(replacedSpool, next);
+    } else if (replacementWay == "deleted and made again") {
+        replaced = DeleteFileA(replacedSpool.c_str()) && writeWholeFile(replacedSpool, next);
+    } else {
+        replaced = writeWholeFile(fresh, next) &&
+                   MoveFileExA(fresh.c_str(), replacedSpool.c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+}
+
+TEST_F(WatchTest, SpoolFileReplacedDuringAJobPrintsWholeAfterIt)
+{
+    ASSERT_FALSE(printOutputFolder().empty()) << "PRINT_OUT_DIR is not set";
+    const char* ways[] = {"written again in place", "deleted and made again", "renamed over"};
+    spoolerOptions = {false, false};
+    addUser("Alice");
+    ASSERT_EQ(0, discover());
+    for (const char* way : ways) {
+        SCOPED_TRACE(way);
+        clearPrintedFiles();
+        replacementWay = way;
+        replacedSpool = spoolPath("Alice");
+        replaced = false;
+        ASSERT_TRUE(writeWholeFile(replacedSpool, pagesReading("OLD", 30)));
+        ASSERT_TRUE(watchFired(0));
+        actDuringJobAtPage = 3;
+        actDuringJob = replaceSpoolFile;
+        DialogWatcher boxes;
+        pollSpoolChanges(window);
+        actDuringJob = nullptr;
+        ASSERT_TRUE(replaced) << "the delivery could not replace the file";
+        ASSERT_TRUE(waitForPrintedFiles(30, 120000));
+        std::vector<std::string> pdfs = printedFiles();
+        ASSERT_EQ(30u, pdfs.size());
+        for (size_t page = 0; page < pdfs.size(); page++) {
+            EXPECT_NE(std::string::npos, printedText(pdfs[page]).find("OLD PAGE " + std::to_string(page + 1)));
+        }
+
+        ASSERT_TRUE(watchFired(0));
+        pollSpoolChanges(window);
+        pollSpoolChanges(window);
+        ASSERT_TRUE(waitForPrintedFiles(32, 60000));
+        Sleep(1000);  // time for a third, which must not come
+        pdfs = printedFiles();
+        ASSERT_EQ(32u, pdfs.size()) << "the new job printed other than once";
+        EXPECT_NE(std::string::npos, printedText(pdfs[30]).find("NEW PAGE 1"));
+        EXPECT_NE(std::string::npos, printedText(pdfs[31]).find("NEW PAGE 2"));
+        EXPECT_TRUE(boxes.seen().empty());
+    }
+    clearPrintedFiles();
+}
+
+// ---- Palm Desktop moved ---------------------------------------------------
+
+TEST_F(WatchTest, InstallFolderMovedInTheRegistryIsFollowedAtTheNextLook)
+{
+    addUser("Alice");
+    ASSERT_EQ(0, discover());
+    std::string moved = root + "\\Moved";
+    ASSERT_TRUE(CreateDirectoryA(moved.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((moved + "\\Bob").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((moved + "\\Bob\\backup").c_str(), nullptr));
+    ASSERT_TRUE(writeWholeFile(moved + "\\Bob\\backup\\" + spoolFileName, spoolFileOf(1)));
+    setPath(roboticsKey, moved);
+    reviewWatches();
+    EXPECT_EQ(moved, std::string(installFolder));
+    EXPECT_EQ(std::vector<std::string>{"Bob"}, watchedUsers());
+    HANDLE alice = nullptr;
+    EXPECT_EQ(0, claimFolderAt((root + "\\Alice\\backup").c_str(), &alice)) << "the old folder is still claimed";
+    releaseFolderClaim(&alice);
+    pollSpoolChanges(window);
+    EXPECT_EQ(0, spoolerCounters.jobsProcessed) << "the file already there printed, as it wouldn't at start-up";
+
+    ASSERT_TRUE(writeWholeFile(moved + "\\Bob\\backup\\" + spoolFileName, spoolFileOf(2)));
+    ASSERT_TRUE(watchFired(0));
+    pollSpoolChanges(window);
+    pollSpoolChanges(window);
+    EXPECT_EQ(1, spoolerCounters.jobsProcessed);
+
+    // A value that goes away leaves the table as it is.
+    removeRegistryValues();
+    reviewWatches();
+    EXPECT_EQ(moved, std::string(installFolder));
+}
+
+// ---- A printer away for a moment ----------------------------------------
+
+// Runs the poll through one periodic look: ticksPerReview ticks.
+void pollThroughALook(HWND window)
+{
+    for (int tick = 0; tick < ticksPerReview; tick++) {
+        pollSpoolChanges(window);
+    }
+}
+
+TEST_F(WatchTest, JobThatCannotStartIsTriedAgainAtTheLooksAndToldOnce)
+{
+    ASSERT_FALSE(printOutputFolder().empty()) << "PRINT_OUT_DIR is not set";
+    clearPrintedFiles();
+    spoolerOptions = {false, false};
+    addUser("Alice");
+    ASSERT_EQ(0, discover());
+    DialogWatcher boxes;
+    {
+        // Wine keeps the default printer in one registry value.
+        RegistryValueSetAside noPrinter("Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows", "Device");
+        ASSERT_TRUE(noPrinter.removed());
+        ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(3)));
+        ASSERT_TRUE(watchFired(0));
+        pollSpoolChanges(window);
+        ASSERT_EQ(1u, boxes.seen().size());
+        EXPECT_EQ("Error starting print job", boxes.seen()[0].text);
+        pollThroughALook(window);
+        pollThroughALook(window);
+        EXPECT_EQ(1u, boxes.seen().size()) << "the box came again at a later try";
+        EXPECT_EQ(0, spoolerCounters.jobsProcessed);
+        EXPECT_EQ(0, spoolerCounters.pagesProcessed);
+    }
+    pollThroughALook(window);
+    EXPECT_EQ(1, spoolerCounters.jobsProcessed);
+    EXPECT_EQ(3, spoolerCounters.pagesProcessed);
+    ASSERT_TRUE(waitForPrintedFiles(3, 60000));
+    pollThroughALook(window);
+    Sleep(1000);
+    EXPECT_EQ(3u, printedFiles().size()) << "printed again after it printed";
+    EXPECT_EQ(1u, boxes.seen().size());
+    clearPrintedFiles();
 }
 
 // ---- Hand-overs between accounts ----------------------------------------

@@ -46,6 +46,11 @@ struct UserWatch {
     HANDLE claim;                   // the folder's claim (folder_claim.h) while watched; else nullptr
     FolderIdentity folderIdentity;  // the watched folder's, when its watch or claim was last tried
     bool pending;                   // to be served as if its watch had fired
+    // A delivered job that could not start (no printer for a moment): its
+    // stamp, and since when (GetTickCount) it is tried again at each look.
+    bool retrying;
+    uint32_t retryStamp;
+    DWORD retrySince;
 };
 
 struct WatchTable {
