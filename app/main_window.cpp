@@ -228,6 +228,7 @@ int initApplication(HINSTANCE instance, int showCommand, bool quiet)
     if (discoverUsers(mainWindow, quiet) != 0) {
         return noInstallFolder;
     }
+    restartReviewCountdown();
     SetTimer(mainWindow, spoolTimerId, spoolTimerPeriod, nullptr);
     HMENU menu = GetMenu(mainWindow);
     CheckMenuItem(menu, IDM_SHOW_PRINT_DIALOG, MF_BYCOMMAND | MF_UNCHECKED);

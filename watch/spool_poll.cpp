@@ -134,6 +134,12 @@ void printFor(UserWatch& user, const char* path, const FILETIME& written, HWND w
     user.lastSpoolTime = written.dwLowDateTime;
     recordPrinted(user, written);
     rearm(user);
+    // A delivery during the job fired the watch before the re-arm, which
+    // forgot it: the stamp tells.
+    FILETIME now;
+    if (spoolWrittenAt(user, &now) && CompareFileTime(&now, &written) != 0) {
+        user.pending = true;
+    }
 }
 
 // The users whose job couldn't start are tried again.
@@ -185,6 +191,11 @@ bool serveUser(UserWatch& user, HWND window)
 }
 
 }  // namespace
+
+void restartReviewCountdown()
+{
+    ticksSinceReview = 0;
+}
 
 void pollSpoolChanges(HWND window)
 {

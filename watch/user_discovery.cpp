@@ -162,19 +162,6 @@ bool sameFolder(const FolderIdentity& a, const FolderIdentity& b)
     return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
 }
 
-// The spool file's last write, without opening it: HotSync, writing it
-// with no sharing, must never find it held by the periodic look.
-bool spoolWrittenAt(const UserWatch& user, FILETIME* written)
-{
-    char path[pathSize];
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (spoolFilePath(user, path) != 0 || !GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
-        return false;
-    }
-    *written = data.ftLastWriteTime;
-    return true;
-}
-
 bool watchedFolderPath(const UserWatch& user, char* path)
 {
     return buildPath(path, "%s\\%s\\%s", installFolder, user.userFolder, user.backupFolder);
@@ -423,6 +410,19 @@ int readRegistryText(const char* key1, const char* key2, const char* key3, const
         RegCloseKey(opened[--depth]);
     }
     return result;
+}
+
+// Read from the folder entry: HotSync, writing the file with no sharing,
+// must never find it held by the periodic look.
+bool spoolWrittenAt(const UserWatch& user, FILETIME* written)
+{
+    char path[pathSize];
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (spoolFilePath(user, path) != 0 || !GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+        return false;
+    }
+    *written = data.ftLastWriteTime;
+    return true;
 }
 
 int spoolFilePath(const UserWatch& user, char* path)

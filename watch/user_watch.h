@@ -123,6 +123,9 @@ void closeWatch(UserWatch& user);
 // whether the user is now watched.
 bool openWatch(UserWatch& user);
 
+// The spool file's last write, without opening it; false if there is none.
+bool spoolWrittenAt(const UserWatch& user, FILETIME* written);
+
 // The spool file path of a user into path (pathSize bytes); -1 if it would
 // not fit.
 int spoolFilePath(const UserWatch& user, char* path);
