@@ -40,6 +40,64 @@ const char spoolFileFilter[] = "Spool files (*.PDB)\0*.PDB\0All files (*.*)\0*.*
 // Set while the Open dialog is up.
 bool choosingSpoolFile = false;
 
+// Session changes (winuser.h's WM_WTSSESSION_CHANGE and its codes), spelled
+// out here as XP's headers hide them. The functions come from wtsapi32 at
+// run time, which the XP program must not import by name.
+const UINT sessionChangeMessage = 0x02B1;
+const WPARAM consoleConnect = 1;
+const WPARAM consoleDisconnect = 2;
+const WPARAM remoteConnect = 3;
+const WPARAM remoteDisconnect = 4;
+const DWORD notifyForThisSession = 0;
+HMODULE sessionLibrary = nullptr;
+
+typedef BOOL(WINAPI* SessionNotificationCall)(HWND, DWORD);
+typedef BOOL(WINAPI* SessionUnregistrationCall)(HWND);
+
+void registerForSessionChanges(HWND window)
+{
+    sessionLibrary = LoadLibraryA("wtsapi32.dll");
+    if (sessionLibrary == nullptr) {
+        return;
+    }
+    SessionNotificationCall call = reinterpret_cast<SessionNotificationCall>(
+        reinterpret_cast<void*>(GetProcAddress(sessionLibrary, "WTSRegisterSessionNotification")));
+    if (call != nullptr) {
+        call(window, notifyForThisSession);
+    }
+}
+
+void unregisterForSessionChanges(HWND window)
+{
+    if (sessionLibrary == nullptr) {
+        return;
+    }
+    SessionUnregistrationCall call = reinterpret_cast<SessionUnregistrationCall>(
+        reinterpret_cast<void*>(GetProcAddress(sessionLibrary, "WTSUnRegisterSessionNotification")));
+    if (call != nullptr) {
+        call(window);
+    }
+    FreeLibrary(sessionLibrary);
+    sessionLibrary = nullptr;
+}
+
+// A disconnected session prints nothing; its claims go at once, or once
+// the job in progress has ended (the next tick).
+void sessionChanged(HWND window, WPARAM change)
+{
+    if (change == consoleDisconnect || change == remoteDisconnect) {
+        setSessionAway(true);
+    } else if (change == consoleConnect || change == remoteConnect) {
+        setSessionAway(false);
+    } else {
+        return;
+    }
+    if (!printJobRunning()) {
+        followSession();
+    }
+    InvalidateRect(window, nullptr, TRUE);
+}
+
 bool spoolerBusy()
 {
     return choosingSpoolFile || printJobRunning();
@@ -201,6 +259,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DROPFILES:
         printDroppedFiles(window, reinterpret_cast<HDROP>(wParam));
         return 0;
+    case sessionChangeMessage:
+        sessionChanged(window, wParam);
+        return 0;
     case WM_SIZE:
     case WM_VSCROLL:
     case WM_LBUTTONDOWN:
@@ -222,6 +283,7 @@ int initApplication(HINSTANCE instance, int showCommand, bool quiet)
         return -2;
     }
     DragAcceptFiles(mainWindow, TRUE);
+    registerForSessionChanges(mainWindow);
     ShowWindow(mainWindow, showCommand);
     ShowWindow(mainWindow, SW_MINIMIZE);
     UpdateWindow(mainWindow);
@@ -287,6 +349,7 @@ int runSpooler(HINSTANCE instance, int showCommand, const char* commandLine)
     releaseWatches();
     releaseScreenCopy();
     if (IsWindow(mainWindow)) {
+        unregisterForSessionChanges(mainWindow);
         DestroyWindow(mainWindow);
     }
     releaseSpoolerMutex();

@@ -752,6 +752,57 @@ TEST_F(SpoolerProgramTest, BackupFolderMadeAgainWhileRunningPrintsTheNextDeliver
     EXPECT_TRUE(spooler.running());
 }
 
+// Windows tells the window when its session is switched away from and
+// back; the test sends the same message.
+TEST_F(SpoolerProgramTest, DisconnectedSessionGivesItsFoldersUpAndTakesThemBack)
+{
+    const UINT sessionChange = 0x02B1;  // WM_WTSSESSION_CHANGE
+    const WPARAM consoleConnect = 1;
+    const WPARAM consoleDisconnect = 2;
+    addUser("Alice");
+    setInstallFolder(root);
+    std::string alice = root + "\\Alice\\backup";
+    char claimName[folderClaimNameSize];
+    ASSERT_EQ(0, folderClaimNameAt(alice.c_str(), claimName));
+    auto claimed = [&] {
+        HANDLE claim = OpenMutexA(SYNCHRONIZE, FALSE, claimName);
+        CloseHandle(claim);
+        return claim != nullptr;
+    };
+    ASSERT_TRUE(spooler.start(SPOOLER_PATH));
+    HWND window = spooler.waitUntilListening(startTimeoutMs);
+    ASSERT_NE(nullptr, window);
+    ASSERT_TRUE(claimed());
+    DWORD session = 0;
+    ProcessIdToSessionId(spooler.id(), &session);
+
+    ASSERT_TRUE(PostMessageA(window, sessionChange, consoleDisconnect, static_cast<LPARAM>(session)));
+    ASSERT_TRUE(waitFor([&] { return !claimed(); }, deliveryTimeoutMs)) << "the claim was kept while away";
+    ASSERT_TRUE(writeWholeFile(alice + "\\" + spoolFileName, pagesOf(1)));
+    ShowWindow(window, SW_RESTORE);
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, IDM_SHOW_STATUS, 0));
+    RECT client;
+    ASSERT_TRUE(GetClientRect(window, &client));
+    std::snprintf(installFolder, sizeof(installFolder), "%s", root.c_str());
+    watchTable.watchCount = 1;
+    std::snprintf(watchTable.users[0].userFolder, sizeof(watchTable.users[0].userFolder), "Alice");
+    watchTable.users[0].state = watchAway;
+    spoolerCounters = {0, 0};
+    setSessionAway(true);
+    Pixels away = drawnOffScreen(client.right, client.bottom, [](DrawSurface* surface) { paintStatus(surface); });
+    setSessionAway(false);
+    watchTable.users[0].state = watchActive;
+    EXPECT_EQ(0u, waitForClientPixels(window, away, statusTimeoutMs)) << "the status view doesn't say it is away";
+    Sleep(2 * spoolTimerPeriod);
+    EXPECT_TRUE(printedFiles().empty()) << "printed while away";
+
+    ASSERT_TRUE(PostMessageA(window, sessionChange, consoleConnect, static_cast<LPARAM>(session)));
+    ASSERT_TRUE(waitFor(claimed, deliveryTimeoutMs)) << "the claim was not taken back";
+    ASSERT_TRUE(waitForPrintedFiles(1, deliveryTimeoutMs)) << "the delivery made while away was lost";
+    Sleep(static_cast<DWORD>(ticksPerReview + 1) * spoolTimerPeriod);
+    EXPECT_EQ(1u, printedFiles().size());
+}
+
 // Another account's spooler holds Bob's folder, played by a helper: one
 // that prints and records each delivery as a spooler does, or one that
 // dies without recording it. Once it ends, this spooler takes the folder

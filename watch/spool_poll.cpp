@@ -199,7 +199,7 @@ void restartReviewCountdown()
 
 void pollSpoolChanges(HWND window)
 {
-    if (printJobRunning()) {
+    if (printJobRunning() || followSession()) {
         return;
     }
     if (++ticksSinceReview >= ticksPerReview) {

@@ -44,6 +44,11 @@ const DWORD treeChanges = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_
 HANDLE treeWatch = INVALID_HANDLE_VALUE;
 int looksSinceFullReview = 0;
 
+// The session's state as last told, and whether the claims were given up
+// for it.
+bool awayFromConsole = false;
+bool claimsGivenUp = false;
+
 }  // namespace
 const char* const spoolFileName = "Fernquill_Spool_File.PDB";
 
@@ -485,7 +490,7 @@ void releaseWatches()
 
 void reviewAllWatches()
 {
-    if (installFolder[0] == '\0') {
+    if (awayFromConsole || installFolder[0] == '\0') {
         return;
     }
     for (int i = 0; i < watchTable.watchCount; i++) {
@@ -516,7 +521,7 @@ bool followInstallFolder()
 
 void reviewWatches()
 {
-    if (followInstallFolder() || installFolder[0] == '\0') {
+    if (awayFromConsole || followInstallFolder() || installFolder[0] == '\0') {
         return;
     }
     // Re-armed, or made, before the look, so that a change made during it
@@ -545,6 +550,40 @@ void reviewWatches()
             reviewUser(watchTable.users[i]);
         }
     }
+}
+
+void setSessionAway(bool away)
+{
+    awayFromConsole = away;
+}
+
+bool sessionAway()
+{
+    return awayFromConsole;
+}
+
+bool followSession()
+{
+    if (awayFromConsole && !claimsGivenUp) {
+        for (int i = 0; i < watchTable.watchCount; i++) {
+            UserWatch& user = watchTable.users[i];
+            if (user.state == watchActive || user.state == watchClaimedElsewhere) {
+                closeWatch(user);
+                user.state = watchAway;
+            }
+        }
+        claimsGivenUp = true;
+    } else if (!awayFromConsole && claimsGivenUp) {
+        claimsGivenUp = false;
+        // Tried as folders another spooler had: taken if it let them go.
+        for (int i = 0; i < watchTable.watchCount; i++) {
+            if (watchTable.users[i].state == watchAway) {
+                watchTable.users[i].state = watchClaimedElsewhere;
+            }
+        }
+        reviewAllWatches();
+    }
+    return awayFromConsole;
 }
 
 void recordPrinted(const UserWatch& user, const FILETIME& written)

@@ -35,6 +35,7 @@ enum WatchState {
     watchGone,              // the backup folder isn't there (any more)
     watchFailed,            // no change watch could be made ("backup" is a file...)
     watchClaimedElsewhere,  // another account's spooler prints it
+    watchAway,              // given up while this session is away from the console
 };
 
 struct UserWatch {
@@ -115,6 +116,19 @@ void reviewWatches();
 // Notes in the folder's printed record that the spool file written at
 // `written` has been printed. The caller holds the folder's claim.
 void recordPrinted(const UserWatch& user, const FILETIME& written);
+
+// Whether this Windows session is disconnected (switched away from, or a
+// remote session that was closed without logging off). Its spooler then
+// prints nothing: the pages would go to a printer and a window that nobody
+// here sees, and a box or dialog would wait for nobody, holding every
+// folder. So it gives up its claims, for another session's spooler to
+// take, and takes them back once it is connected again.
+// setSessionAway() only notes it; followSession() acts on it, and must not
+// be called while a job runs. followSession() returns whether the session
+// is away, in which case the caller polls and looks at nothing.
+void setSessionAway(bool away);
+bool sessionAway();
+bool followSession();
 
 // Closes user's watch and gives back its claim, leaving state as it is.
 void closeWatch(UserWatch& user);
