@@ -6,9 +6,11 @@
 // view or the last page printed. The menu and a file dropped on the window
 // start jobs too, exactly as a delivery does.
 //
-// A job, its boxes and the Open dialog run message loops of their own, in
-// which timer ticks, commands and drops go on arriving: none of them starts
-// anything while one of those runs.
+// A job and the Open dialog run message loops of their own, in which timer
+// ticks, commands and drops go on arriving. Nothing starts a job inside a
+// job. The Open dialog stops only the commands that would start a second
+// dialog or a job of their own: the poll goes on printing deliveries. A
+// job's boxes wait on threads of their own, so they stop nothing.
 #include "app/spooler_app.h"
 
 #include <commdlg.h>
@@ -149,13 +151,20 @@ bool chooseSpoolFile(HWND window, char* path, DWORD pathCapacity)
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = path;
     dialog.nMaxFile = pathCapacity;
-    // Without OFN_NOCHANGEDIR the dialog leaves the process in the folder
-    // chosen, which would then stay open for as long as the spooler runs.
     dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
     path[0] = '\0';
+    // The dialog moves the process into each folder it browses, and
+    // OFN_NOCHANGEDIR doesn't stop GetOpenFileName from leaving it there: a
+    // backup folder that is our current directory can't be deleted or made
+    // again. So the directory it had is put back.
+    char directory[pathSize];
+    DWORD length = GetCurrentDirectoryA(sizeof(directory), directory);
     choosingSpoolFile = true;
     BOOL chosen = GetOpenFileNameA(&dialog);
     choosingSpoolFile = false;
+    if (length > 0 && length < sizeof(directory)) {
+        SetCurrentDirectoryA(directory);
+    }
     return chosen != FALSE;
 }
 
@@ -249,9 +258,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         runCommand(window, LOWORD(wParam));
         return 0;
     case WM_TIMER:
-        if (!choosingSpoolFile) {
-            pollSpoolChanges(window);
-        }
+        // Also while the Open dialog is up: a delivery prints meanwhile.
+        pollSpoolChanges(window);
         return 0;
     case WM_INITMENUPOPUP:
         updateMenu(reinterpret_cast<HMENU>(wParam));

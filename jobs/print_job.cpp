@@ -23,6 +23,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 #include "jobs/cancel_window.h"
 #include "jobs/job_page.h"
@@ -51,9 +52,35 @@ const char* const printErrorCaption = "Print Error";
 const char* const documentErrorText = "Error starting print job";
 const char* const pageErrorText = "Error starting print driver";
 
+// What a box on a thread of its own shows: texts that live as long as the
+// program.
+struct AsideMessage {
+    const char* text;
+    const char* caption;
+};
+
+DWORD WINAPI showMessageThread(void* parameter)
+{
+    AsideMessage* message = static_cast<AsideMessage*>(parameter);
+    MessageBoxA(nullptr, message->text, message->caption, MB_OK);
+    delete message;
+    return 0;
+}
+
+// The box waits for the user on a thread of its own, so that the job ends
+// at once and the poll, the looks and later jobs go on meanwhile: a box in
+// a session nobody sits at may wait for days. Shown here and now if no
+// thread can be had.
 void showMessage(const char* text, const char* caption)
 {
-    MessageBoxA(nullptr, text, caption, MB_OK);
+    AsideMessage* message = new (std::nothrow) AsideMessage{text, caption};
+    HANDLE thread = message != nullptr ? CreateThread(nullptr, 0, showMessageThread, message, 0, nullptr) : nullptr;
+    if (thread == nullptr) {
+        delete message;
+        MessageBoxA(nullptr, text, caption, MB_OK);
+        return;
+    }
+    CloseHandle(thread);
 }
 
 // The default printer's name from the level-5 enumeration, or false when it
@@ -262,6 +289,9 @@ int runJob(const char* spoolPath, HWND window, Delivery delivery)
         }
     }
 
+    // A job may run while the Open dialog holds the window disabled; it
+    // leaves it as it found it.
+    bool wasEnabled = IsWindowEnabled(window) != FALSE;
     SetCursor(waitCursor);
     EnableWindow(window, FALSE);
     if (printer != nullptr) {
@@ -287,7 +317,7 @@ int runJob(const char* spoolPath, HWND window, Delivery delivery)
     unwrapDeviceContext(windowSurface);
     ReleaseDC(window, windowContext);
     destroyPrinterSurface(printer);
-    EnableWindow(window, TRUE);
+    EnableWindow(window, wasEnabled ? TRUE : FALSE);
     // Once the window is enabled again, so that it gets the activation back
     // from the cancel window rather than another program.
     closeCancelWindow();

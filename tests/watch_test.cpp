@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "jobs/print_job.h"
@@ -851,7 +852,7 @@ TEST_F(WatchTest, JobThatCannotStartIsTriedAgainAtTheLooksAndToldOnce)
         ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(3)));
         ASSERT_TRUE(watchFired(0));
         pollSpoolChanges(window);
-        ASSERT_EQ(1u, boxes.seen().size());
+        ASSERT_TRUE(boxes.waitUntilAnswered(1, watchTimeoutMs));
         EXPECT_EQ("Error starting print job", boxes.seen()[0].text);
         pollThroughALook(window);
         pollThroughALook(window);
@@ -868,6 +869,76 @@ TEST_F(WatchTest, JobThatCannotStartIsTriedAgainAtTheLooksAndToldOnce)
     EXPECT_EQ(3u, printedFiles().size()) << "printed again after it printed";
     EXPECT_EQ(1u, boxes.seen().size());
     clearPrintedFiles();
+}
+
+// ---- Nothing waiting for a person stops printing -------------------------
+
+TEST_F(WatchTest, PrintErrorBoxWaitingLetsAnotherUsersDeliveryPrint)
+{
+    ASSERT_FALSE(printOutputFolder().empty()) << "PRINT_OUT_DIR is not set";
+    clearPrintedFiles();
+    spoolerOptions = {false, false};
+    addUser("Alice");
+    addUser("Bob");
+    ASSERT_EQ(0, discover());
+    HWND box = nullptr;
+    {
+        RegistryValueSetAside noPrinter("Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows", "Device");
+        ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(1)));
+        ASSERT_TRUE(watchFired(0));
+        pollSpoolChanges(window);
+        EXPECT_FALSE(printJobRunning());
+        ASSERT_TRUE(waitFor(
+            [&] {
+                box = FindWindowA("#32770", "Print Error");
+                return box != nullptr && IsWindowVisible(box);
+            },
+            watchTimeoutMs));
+    }
+    ASSERT_TRUE(writeWholeFile(spoolPath("Bob"), spoolFileOf(2)));
+    ASSERT_TRUE(watchFired(1));
+    pollSpoolChanges(window);
+    EXPECT_EQ(2, spoolerCounters.pagesProcessed) << "Bob's job waited for Alice's box";
+    ASSERT_TRUE(waitForPrintedFiles(2, 60000));
+    EXPECT_TRUE(IsWindowVisible(box));
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(waitFor([&] { return !IsWindow(box); }, watchTimeoutMs));
+    clearPrintedFiles();
+}
+
+TEST_F(WatchTest, PrintDialogWaitingLeavesTheOtherFoldersFree)
+{
+    spoolerOptions = {true, false};
+    addUser("Alice");
+    addUser("Bob");
+    ASSERT_EQ(0, discover());
+    std::string bob = root + "\\Bob\\backup";
+    ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(1)));
+    ASSERT_TRUE(watchFired(0));
+    int bobClaimWhileWaiting = 1;
+    int aliceClaimWhileWaiting = 1;
+    std::thread person([&] {
+        HWND dialog = nullptr;
+        waitFor(
+            [&] {
+                dialog = FindWindowA("#32770", nullptr);
+                return dialog != nullptr && IsWindowVisible(dialog);
+            },
+            60000);
+        HANDLE claim = nullptr;
+        bobClaimWhileWaiting = claimFolderAt(bob.c_str(), &claim);
+        releaseFolderClaim(&claim);
+        aliceClaimWhileWaiting = claimFolderAt((root + "\\Alice\\backup").c_str(), &claim);
+        releaseFolderClaim(&claim);
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    pollSpoolChanges(window);
+    person.join();
+    EXPECT_EQ(0, bobClaimWhileWaiting) << "Bob's folder was held while the dialog waited";
+    EXPECT_EQ(-1, aliceClaimWhileWaiting) << "the folder of the job waiting let go";
+    EXPECT_EQ(watchActive, watchTable.users[indexOf("Bob")].state) << "not taken back after the dialog";
+    HANDLE claim = nullptr;
+    EXPECT_EQ(-1, claimFolderAt(bob.c_str(), &claim));
 }
 
 // ---- Hand-overs between accounts ----------------------------------------

@@ -119,7 +119,17 @@ void rearm(UserWatch& user)
 void printFor(UserWatch& user, const char* path, const FILETIME& written, HWND window)
 {
     bool retry = user.retrying && user.retryStamp == written.dwLowDateTime;
-    if (runDeliveredPrintJob(path, window, retry) == printJobNotStarted) {
+    // The print dialog waits for the person at the PC, maybe for hours: the
+    // other folders are left to the other spoolers meanwhile.
+    bool dialogFirst = spoolerOptions.showPrintDialog && !spoolerOptions.screenOnly;
+    if (dialogFirst) {
+        releaseOtherClaims(user);
+    }
+    int result = runDeliveredPrintJob(path, window, retry);
+    if (dialogFirst) {
+        reviewAllWatches();
+    }
+    if (result == printJobNotStarted) {
         if (!retry) {
             user.retrying = true;
             user.retryStamp = written.dwLowDateTime;

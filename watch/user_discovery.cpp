@@ -552,6 +552,17 @@ void reviewWatches()
     }
 }
 
+void releaseOtherClaims(const UserWatch& keep)
+{
+    for (int i = 0; i < watchTable.watchCount; i++) {
+        UserWatch& user = watchTable.users[i];
+        if (&user != &keep && user.state == watchActive) {
+            closeWatch(user);
+            user.state = watchClaimedElsewhere;
+        }
+    }
+}
+
 void setSessionAway(bool away)
 {
     awayFromConsole = away;

@@ -130,6 +130,12 @@ void setSessionAway(bool away);
 bool sessionAway();
 bool followSession();
 
+// Gives back the claims of every watched user but keep, for a while this
+// spooler can't print them (a dialog waits for the person at the PC): they
+// are left as folders another spooler has, which the looks, or
+// reviewAllWatches(), take back once they are free.
+void releaseOtherClaims(const UserWatch& keep);
+
 // Closes user's watch and gives back its claim, leaving state as it is.
 void closeWatch(UserWatch& user);
 
