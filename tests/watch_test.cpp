@@ -491,7 +491,8 @@ int indexOf(const std::string& user)
 
 // A user whose backup folder appears after start-up: restored with a spool
 // file from before start-up, made by a first sync with one written since,
-// or made empty with a delivery after the look found it.
+// made empty with a delivery after the look found it, or copied in with a
+// file written before the last look listed the install folder.
 struct LateUser {
     const char* when;
     bool fileBeforeStart;
