@@ -6,9 +6,11 @@
 // view or the last page printed. The menu and a file dropped on the window
 // start jobs too, exactly as a delivery does.
 //
-// A job, its boxes and the Open dialog run message loops of their own, in
-// which timer ticks, commands and drops go on arriving: none of them starts
-// anything while one of those runs.
+// A job and the Open dialog run message loops of their own, in which timer
+// ticks, commands and drops go on arriving. Nothing starts a job inside a
+// job. The Open dialog stops only the commands that would start a second
+// dialog or a job of their own: the poll goes on printing deliveries. A
+// job's boxes wait on threads of their own, so they stop nothing.
 #include "app/spooler_app.h"
 
 #include <commdlg.h>
@@ -39,6 +41,64 @@ const char spoolFileFilter[] = "Spool files (*.PDB)\0*.PDB\0All files (*.*)\0*.*
 
 // Set while the Open dialog is up.
 bool choosingSpoolFile = false;
+
+// Session changes (winuser.h's WM_WTSSESSION_CHANGE and its codes), spelled
+// out here as XP's headers hide them. The functions come from wtsapi32 at
+// run time, which the XP program must not import by name.
+const UINT sessionChangeMessage = 0x02B1;
+const WPARAM consoleConnect = 1;
+const WPARAM consoleDisconnect = 2;
+const WPARAM remoteConnect = 3;
+const WPARAM remoteDisconnect = 4;
+const DWORD notifyForThisSession = 0;
+HMODULE sessionLibrary = nullptr;
+
+typedef BOOL(WINAPI* SessionNotificationCall)(HWND, DWORD);
+typedef BOOL(WINAPI* SessionUnregistrationCall)(HWND);
+
+void registerForSessionChanges(HWND window)
+{
+    sessionLibrary = LoadLibraryA("wtsapi32.dll");
+    if (sessionLibrary == nullptr) {
+        return;
+    }
+    SessionNotificationCall call = reinterpret_cast<SessionNotificationCall>(
+        reinterpret_cast<void*>(GetProcAddress(sessionLibrary, "WTSRegisterSessionNotification")));
+    if (call != nullptr) {
+        call(window, notifyForThisSession);
+    }
+}
+
+void unregisterForSessionChanges(HWND window)
+{
+    if (sessionLibrary == nullptr) {
+        return;
+    }
+    SessionUnregistrationCall call = reinterpret_cast<SessionUnregistrationCall>(
+        reinterpret_cast<void*>(GetProcAddress(sessionLibrary, "WTSUnRegisterSessionNotification")));
+    if (call != nullptr) {
+        call(window);
+    }
+    FreeLibrary(sessionLibrary);
+    sessionLibrary = nullptr;
+}
+
+// A disconnected session prints nothing; its claims go at once, or once
+// the job in progress has ended (the next tick).
+void sessionChanged(HWND window, WPARAM change)
+{
+    if (change == consoleDisconnect || change == remoteDisconnect) {
+        setSessionAway(true);
+    } else if (change == consoleConnect || change == remoteConnect) {
+        setSessionAway(false);
+    } else {
+        return;
+    }
+    if (!printJobRunning()) {
+        followSession();
+    }
+    InvalidateRect(window, nullptr, TRUE);
+}
 
 bool spoolerBusy()
 {
@@ -91,13 +151,20 @@ bool chooseSpoolFile(HWND window, char* path, DWORD pathCapacity)
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = path;
     dialog.nMaxFile = pathCapacity;
-    // Without OFN_NOCHANGEDIR the dialog leaves the process in the folder
-    // chosen, which would then stay open for as long as the spooler runs.
     dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
     path[0] = '\0';
+    // The dialog moves the process into each folder it browses, and
+    // OFN_NOCHANGEDIR doesn't stop GetOpenFileName from leaving it there: a
+    // backup folder that is our current directory can't be deleted or made
+    // again. So the directory it had is put back.
+    char directory[pathSize];
+    DWORD length = GetCurrentDirectoryA(sizeof(directory), directory);
     choosingSpoolFile = true;
     BOOL chosen = GetOpenFileNameA(&dialog);
     choosingSpoolFile = false;
+    if (length > 0 && length < sizeof(directory)) {
+        SetCurrentDirectoryA(directory);
+    }
     return chosen != FALSE;
 }
 
@@ -191,15 +258,17 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         runCommand(window, LOWORD(wParam));
         return 0;
     case WM_TIMER:
-        if (!choosingSpoolFile) {
-            pollSpoolChanges(window);
-        }
+        // Also while the Open dialog is up: a delivery prints meanwhile.
+        pollSpoolChanges(window);
         return 0;
     case WM_INITMENUPOPUP:
         updateMenu(reinterpret_cast<HMENU>(wParam));
         return 0;
     case WM_DROPFILES:
         printDroppedFiles(window, reinterpret_cast<HDROP>(wParam));
+        return 0;
+    case sessionChangeMessage:
+        sessionChanged(window, wParam);
         return 0;
     case WM_SIZE:
     case WM_VSCROLL:
@@ -222,12 +291,14 @@ int initApplication(HINSTANCE instance, int showCommand, bool quiet)
         return -2;
     }
     DragAcceptFiles(mainWindow, TRUE);
+    registerForSessionChanges(mainWindow);
     ShowWindow(mainWindow, showCommand);
     ShowWindow(mainWindow, SW_MINIMIZE);
     UpdateWindow(mainWindow);
     if (discoverUsers(mainWindow, quiet) != 0) {
         return noInstallFolder;
     }
+    restartReviewCountdown();
     SetTimer(mainWindow, spoolTimerId, spoolTimerPeriod, nullptr);
     HMENU menu = GetMenu(mainWindow);
     CheckMenuItem(menu, IDM_SHOW_PRINT_DIALOG, MF_BYCOMMAND | MF_UNCHECKED);
@@ -286,6 +357,7 @@ int runSpooler(HINSTANCE instance, int showCommand, const char* commandLine)
     releaseWatches();
     releaseScreenCopy();
     if (IsWindow(mainWindow)) {
+        unregisterForSessionChanges(mainWindow);
         DestroyWindow(mainWindow);
     }
     releaseSpoolerMutex();

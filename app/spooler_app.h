@@ -35,6 +35,11 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // counters, then, if any user is not watched, "Not watched:" and each such
 // user with the reason in a word ("gone", "failed", "other user"), in the
 // surface's current font.
+// While the session is away from the console (user_watch.h), a sentence
+// says so below the counters.
 void paintStatus(DrawSurface* surface);
+
+// "This session is away: other users' spoolers print."
+extern const char* const awaySentence;
 
 #endif

@@ -8,6 +8,8 @@
 #include "jobs/print_job.h"
 #include "watch/user_watch.h"
 
+const char* const awaySentence = "This session is away: other users' spoolers print.";
+
 namespace {
 
 void drawLine(DrawSurface* surface, int x, int y, const char* text)
@@ -22,6 +24,8 @@ const char* whyNotWatched(WatchState state)
         return "gone";
     case watchClaimedElsewhere:
         return "other user";
+    case watchAway:
+        return "away";
     default:
         return "failed";
     }
@@ -54,16 +58,23 @@ void paintStatus(DrawSurface* surface)
     drawLine(surface, 10, 3 * h + 50 + n * h, line);
     std::snprintf(line, sizeof(line), "Pages processed: %d", spoolerCounters.pagesProcessed);
     drawLine(surface, 10, 4 * h + 50 + n * h, line);
+    // Lines below the counters: the session's state, then the users not
+    // watched.
+    int below = n;
+    if (sessionAway()) {
+        drawLine(surface, 10, 5 * h + 60 + below * h, awaySentence);
+        below++;
+    }
     if (n == watchTable.watchCount) {
         return;
     }
-    drawLine(surface, 10, 5 * h + 60 + n * h, "Not watched:");
+    drawLine(surface, 10, 5 * h + 60 + below * h, "Not watched:");
     int k = 0;
     for (int i = 0; i < watchTable.watchCount; i++) {
         const UserWatch& user = watchTable.users[i];
         if (user.state != watchActive) {
             std::snprintf(line, sizeof(line), "%s (%s)", user.userFolder, whyNotWatched(user.state));
-            drawLine(surface, 25, 6 * h + 70 + n * h + k * h, line);
+            drawLine(surface, 25, 6 * h + 70 + below * h + k * h, line);
             k++;
         }
     }

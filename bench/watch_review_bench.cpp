@@ -72,9 +72,11 @@ int main(int argc, char** argv)
         }
     }
     RegSetKeyValueA(HKEY_CURRENT_USER, pathKey, "Path", REG_SZ, root.c_str(), static_cast<DWORD>(root.size() + 1));
+    // Left in place for the looks, as Palm Desktop leaves it: each look
+    // reads it again.
     int found = discoverUsers(nullptr);
-    RegDeleteKeyValueA(HKEY_CURRENT_USER, pathKey, "Path");
     if (found != 0 || watchTable.watchCount != maxWatchedUsers) {
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, pathKey, "Path");
         std::fprintf(stderr, "discovery found %d users\n", watchTable.watchCount);
         releaseWatches();
         removeTree(root, maxWatchedUsers);
@@ -110,11 +112,10 @@ int main(int argc, char** argv)
     HANDLE claims[maxWatchedUsers];
     for (int i = 0; i < maxWatchedUsers; i++) {
         std::string folder = root + "\\User" + std::to_string(100 + i) + "\\backup";
-        claimFolder(folder.c_str(), &claims[i]);
+        claimFolderAt(folder.c_str(), &claims[i]);
     }
     RegSetKeyValueA(HKEY_CURRENT_USER, pathKey, "Path", REG_SZ, root.c_str(), static_cast<DWORD>(root.size() + 1));
     discoverUsers(nullptr);
-    RegDeleteKeyValueA(HKEY_CURRENT_USER, pathKey, "Path");
     reviewWatches();
     double cpuStart = cpuSeconds();
     for (int i = 0; i < looks; i++) {
@@ -122,6 +123,7 @@ int main(int argc, char** argv)
     }
     std::printf("periodic look, all %d folders claimed by another spooler: %.3f ms CPU a look\n",
                 watchTable.watchCount, 1000 * (cpuSeconds() - cpuStart) / looks);
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, pathKey, "Path");
     releaseWatches();
     for (HANDLE& claim : claims) {
         releaseFolderClaim(&claim);

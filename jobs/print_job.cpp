@@ -23,9 +23,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 #include "jobs/cancel_window.h"
 #include "jobs/job_page.h"
+#include "jobs/spool_snapshot.h"
 #include "render/gdi_surface.h"
 #include "render/page_walk.h"
 #include "spool/spool_stream.h"
@@ -50,9 +52,35 @@ const char* const printErrorCaption = "Print Error";
 const char* const documentErrorText = "Error starting print job";
 const char* const pageErrorText = "Error starting print driver";
 
+// What a box on a thread of its own shows: texts that live as long as the
+// program.
+struct AsideMessage {
+    const char* text;
+    const char* caption;
+};
+
+DWORD WINAPI showMessageThread(void* parameter)
+{
+    AsideMessage* message = static_cast<AsideMessage*>(parameter);
+    MessageBoxA(nullptr, message->text, message->caption, MB_OK);
+    delete message;
+    return 0;
+}
+
+// The box waits for the user on a thread of its own, so that the job ends
+// at once and the poll, the looks and later jobs go on meanwhile: a box in
+// a session nobody sits at may wait for days. Shown here and now if no
+// thread can be had.
 void showMessage(const char* text, const char* caption)
 {
-    MessageBoxA(nullptr, text, caption, MB_OK);
+    AsideMessage* message = new (std::nothrow) AsideMessage{text, caption};
+    HANDLE thread = message != nullptr ? CreateThread(nullptr, 0, showMessageThread, message, 0, nullptr) : nullptr;
+    if (thread == nullptr) {
+        delete message;
+        MessageBoxA(nullptr, text, caption, MB_OK);
+        return;
+    }
+    CloseHandle(thread);
 }
 
 // The default printer's name from the level-5 enumeration, or false when it
@@ -125,6 +153,7 @@ struct PrintRun {
     HWND window;
     int imageNumber;      // the title's number: the pages shown so far, plus one
     const char* failure;  // the print error to tell once the file is closed
+    bool started;         // a document has started on the printer
 };
 
 // Starts the page's document and its page. Returns -1 to end the job: when
@@ -142,6 +171,7 @@ int startDocumentAndPage(PrintRun* run)
         run->failure = documentErrorText;
         return -1;
     }
+    run->started = true;
     if (startPrintPage(printer) != 0) {
         run->failure = pageErrorText;
         endPrintDocument(printer);
@@ -192,16 +222,19 @@ int printPage(void* context, SpoolStream* stream, const WalkedPage& page)
 
 // Prints and shows every page of the open stream. Without a printer (there
 // is no default printer) a printing job's first page says it can't start.
-// Returns the print error to tell the user, or nullptr.
-const char* printPages(SpoolStream* stream, DrawSurface* printer, DrawSurface* windowSurface, HWND window)
+// Returns the print error to tell the user, or nullptr; *notStarted tells
+// whether it is that the first document could not start.
+const char* printPages(SpoolStream* stream, DrawSurface* printer, DrawSurface* windowSurface, HWND window,
+                       bool* notStarted)
 {
     spoolerCounters.jobsProcessed++;
     PrintRun run = {!spoolerOptions.screenOnly, {nullptr, {}, windowSurface, windowPagePlacement(windowSurface)},
-                    window, 1, nullptr};
+                    window, 1, nullptr, false};
     if (run.printing) {
         run.surfaces.printer = printer;
     }
     walkPages(stream, printPage, &run, nullptr);
+    *notStarted = run.failure == documentErrorText && !run.started;
     return run.failure;
 }
 
@@ -210,23 +243,31 @@ const char* printPages(SpoolStream* stream, DrawSurface* printer, DrawSurface* w
 // Without a surface on the window nothing could be shown or counted: the job
 // then ends as one with nothing to spool.
 const char* printSpoolFile(const char* spoolPath, DrawSurface* printer, DrawSurface* windowSurface, HWND window,
-                           const char** caption)
+                           const char** caption, bool* notStarted)
 {
     if (windowSurface == nullptr || spoolPath == nullptr || spoolPath[0] == '\0') {
         return nullptr;
     }
-    SpoolStream* stream = openSpoolStream(spoolPath);
+    SpoolStream* stream = openSpoolSnapshot(spoolPath);
     if (stream == nullptr) {
         *caption = noSpoolCaption;
         return noSpoolText;
     }
-    const char* failure = printPages(stream, printer, windowSurface, window);
+    const char* failure = printPages(stream, printer, windowSurface, window, notStarted);
     closeSpoolStream(stream);
     return failure;
 }
 
-// The job itself, once it is known to be the only one.
-int runJob(const char* spoolPath, HWND window)
+// How a delivery's job runs: whether a job that can't start is told to the
+// user (its first try) and counted.
+struct Delivery {
+    bool delivered;  // from the poll: a job that can't start will be tried again
+    bool retry;      // a later try: the user was told at the first
+};
+
+// The job itself, once it is known to be the only one. Returns 0, -1 when
+// the print dialog was cancelled, or printJobNotStarted.
+int runJob(const char* spoolPath, HWND window, Delivery delivery)
 {
     HDC windowContext = GetDC(window);
     DrawSurface* windowSurface = wrapDeviceContext(windowContext);
@@ -248,6 +289,9 @@ int runJob(const char* spoolPath, HWND window)
         }
     }
 
+    // A job may run while the Open dialog holds the window disabled; it
+    // leaves it as it found it.
+    bool wasEnabled = IsWindowEnabled(window) != FALSE;
     SetCursor(waitCursor);
     EnableWindow(window, FALSE);
     if (printer != nullptr) {
@@ -257,8 +301,15 @@ int runJob(const char* spoolPath, HWND window)
     // A box waits for the user only once the file is closed, so that HotSync
     // can replace the file meanwhile.
     const char* failureCaption = printErrorCaption;
-    const char* failure = printSpoolFile(spoolPath, printer, windowSurface, window, &failureCaption);
-    if (failure != nullptr) {
+    bool notStarted = false;
+    const char* failure = printSpoolFile(spoolPath, printer, windowSurface, window, &failureCaption, &notStarted);
+    // A delivery that couldn't start is tried again, and counted once it
+    // prints.
+    notStarted = notStarted && delivery.delivered;
+    if (notStarted) {
+        spoolerCounters.jobsProcessed--;
+    }
+    if (failure != nullptr && !(notStarted && delivery.retry)) {
         closeCancelWindow();
         showMessage(failure, failureCaption);
     }
@@ -266,13 +317,13 @@ int runJob(const char* spoolPath, HWND window)
     unwrapDeviceContext(windowSurface);
     ReleaseDC(window, windowContext);
     destroyPrinterSurface(printer);
-    EnableWindow(window, TRUE);
+    EnableWindow(window, wasEnabled ? TRUE : FALSE);
     // Once the window is enabled again, so that it gets the activation back
     // from the cancel window rather than another program.
     closeCancelWindow();
     SetCursor(arrowCursor);
     SetWindowTextA(window, spoolerTitle);
-    return 0;
+    return notStarted ? printJobNotStarted : 0;
 }
 
 void rememberJob(const char* spoolPath)
@@ -313,30 +364,49 @@ DrawSurface* openDefaultPrinter()
     return printer;
 }
 
-int runPrintJob(const char* spoolPath, HWND window)
+namespace {
+
+int runGuardedJob(const char* spoolPath, HWND window, Delivery delivery)
 {
     if (jobInProgress) {
         return -2;
     }
     jobInProgress = true;
     rememberJob(spoolPath);
-    int result = runJob(spoolPath, window);
+    int result = runJob(spoolPath, window, delivery);
     jobInProgress = false;
     return result;
 }
 
-int runPrintJobShown(const char* spoolPath, HWND window)
+int runShownJob(const char* spoolPath, HWND window, Delivery delivery)
 {
     if (jobInProgress) {
         return -2;
     }
     bool wasMinimized = IsIconic(window) != FALSE;
     ShowWindow(window, SW_SHOWNORMAL);
-    int result = runPrintJob(spoolPath, window);
+    int result = runGuardedJob(spoolPath, window, delivery);
     if (wasMinimized) {
         ShowWindow(window, SW_MINIMIZE);
     }
     return result;
+}
+
+}  // namespace
+
+int runPrintJob(const char* spoolPath, HWND window)
+{
+    return runGuardedJob(spoolPath, window, {false, false});
+}
+
+int runPrintJobShown(const char* spoolPath, HWND window)
+{
+    return runShownJob(spoolPath, window, {false, false});
+}
+
+int runDeliveredPrintJob(const char* spoolPath, HWND window, bool retry)
+{
+    return runShownJob(spoolPath, window, {true, retry});
 }
 
 int printLastJobAgain(HWND window)

@@ -49,6 +49,16 @@ int runPrintJob(const char* spoolPath, HWND window);
 // minimized state for the job, and minimized again after.
 int runPrintJobShown(const char* spoolPath, HWND window);
 
+// A delivered job that could not start: the printer could not be opened or
+// its first document could not be started. Nothing printed and nothing was
+// counted; the poll tries it again.
+const int printJobNotStarted = -3;
+
+// runPrintJobShown() for a job the poll found delivered. A job that can't
+// start returns printJobNotStarted, is not counted, and tells the user so
+// only on its first try (retry false).
+int runDeliveredPrintJob(const char* spoolPath, HWND window, bool retry);
+
 // Runs the last job's spool file again, as it is now, with the current
 // options (runPrintJobShown). -2 with nothing done before the first job.
 int printLastJobAgain(HWND window);

@@ -7,6 +7,10 @@
 // record data, many times a page. Those lookups go through a second, small
 // window over the header and record list, so they neither move the position
 // nor throw away the main window: walking a file costs one pass of reads.
+//
+// A stream over bytes already in memory (openSpoolStreamInMemory) has no
+// file: its main window is the whole of them, always, and the list window
+// is not used.
 #include "spool/spool_stream.h"
 
 #include <cstdlib>
@@ -53,6 +57,18 @@ int64_t measureLength(std::FILE* file)
 int refill(SpoolStream* stream)
 {
     int64_t position = stream->bufferStart + stream->bufferPos;
+    if (stream->file == nullptr) {
+        if (position >= stream->length) {
+            stream->bufferStart = position;
+            stream->bufferPos = 0;
+            stream->bufferFill = 0;
+            return 0;
+        }
+        stream->bufferStart = 0;
+        stream->bufferPos = static_cast<int>(position);
+        stream->bufferFill = static_cast<int>(stream->length);
+        return stream->bufferFill - stream->bufferPos;
+    }
     stream->bufferStart = position;
     stream->bufferPos = 0;
     stream->bufferFill = 0;
@@ -71,6 +87,9 @@ int refill(SpoolStream* stream)
 // -1 past the end of the file. The stream's position is not involved.
 int readListByte(SpoolStream* stream, int64_t offset)
 {
+    if (stream->file == nullptr) {
+        return offset >= 0 && offset < stream->length ? stream->memory[offset] : -1;
+    }
     int64_t inWindow = offset - stream->listStart;
     if (inWindow < 0 || inWindow >= stream->listFill) {
         stream->listStart = offset;
@@ -136,12 +155,33 @@ SpoolStream* openSpoolStream(const char* path)
     return stream;
 }
 
+SpoolStream* openSpoolStreamInMemory(unsigned char* bytes, int64_t length)
+{
+    SpoolStream* stream = static_cast<SpoolStream*>(std::calloc(1, sizeof(SpoolStream)));
+    if (stream == nullptr || length < 0 || length > maxSpoolBytesInMemory) {
+        std::free(stream);
+        std::free(bytes);
+        return nullptr;
+    }
+    stream->length = length;
+    stream->memory = bytes;
+    stream->buffer = bytes;
+    stream->bufferFill = static_cast<int>(length);
+    stream->recordCount = readListCount(stream);
+    return stream;
+}
+
 void closeSpoolStream(SpoolStream* stream)
 {
     if (stream == nullptr) {
         return;
     }
-    std::fclose(stream->file);
+    if (stream->file != nullptr) {
+        std::fclose(stream->file);
+    } else {
+        std::free(stream->memory);
+        stream->buffer = nullptr;
+    }
     std::free(stream->buffer);
     std::free(stream->listBuffer);
     std::free(stream);

@@ -33,6 +33,7 @@ struct SpoolStream {
     int listFill;
     unsigned char* listBuffer;
     int recordCount;         // the header's count, read once at open
+    unsigned char* memory;   // the whole file, for a stream over memory; else nullptr
 };
 
 // The byte extent of one record: where it starts and how many bytes reach
@@ -49,6 +50,17 @@ const int spoolRecordCountOffset = 76;
 // writers. Returns the stream, or nullptr if the file can't be opened or the
 // stream's buffer can't be had. The position starts at 0.
 SpoolStream* openSpoolStream(const char* path);
+
+// The most bytes a stream over memory takes: far more than a hand-held
+// could ever hold, and within what a stream's int fields count.
+const int64_t maxSpoolBytesInMemory = 256LL * 1024 * 1024;
+
+// A stream over a spool file's bytes already read into memory (malloc'd),
+// which the stream takes over and frees when it is closed, also when the
+// open fails. Nothing holds the file meanwhile, so whoever writes it next
+// can't change what the stream reads. nullptr when length is negative or
+// over maxSpoolBytesInMemory, or the stream can't be had.
+SpoolStream* openSpoolStreamInMemory(unsigned char* bytes, int64_t length);
 
 // Closes the file and frees the stream. Accepts nullptr.
 void closeSpoolStream(SpoolStream* stream);

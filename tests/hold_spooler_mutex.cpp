@@ -7,19 +7,47 @@
 //   spooler of this session that took the mutex and made no window (or,
 //   ended from outside, one that crashed);
 // - --folder FOLDER: holds that backup folder's claim, as another account's
-//   spooler printing it would.
+//   spooler printing it would, but prints and records nothing: a spooler
+//   that hangs, or is killed in the middle of every job;
+// - --folder FOLDER --record: holds the claim and, as a spooler that prints
+//   each delivery would, records every spool file written there as printed.
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 #include "watch/folder_claim.h"
+#include "watch/printed_record.h"
+#include "watch/user_watch.h"
+
+namespace {
+
+// Records each new spool file in folder as printed, for ever.
+void recordDeliveries(const char* folder)
+{
+    std::string spool = std::string(folder) + "\\" + spoolFileName;
+    for (;;) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        FILETIME recorded;
+        if (GetFileAttributesExA(spool.c_str(), GetFileExInfoStandard, &data) &&
+            (readPrintedRecord(folder, &recorded) != 0 || CompareFileTime(&recorded, &data.ftLastWriteTime) != 0)) {
+            writePrintedRecord(folder, data.ftLastWriteTime);
+        }
+        Sleep(50);
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && std::strcmp(argv[1], "--folder") == 0) {
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--folder") == 0) {
         HANDLE claim = nullptr;
-        if (claimFolder(argv[2], &claim) != 0) {
+        if (claimFolderAt(argv[2], &claim) != 0) {
             return 1;
+        }
+        if (argc == 4 && std::strcmp(argv[3], "--record") == 0) {
+            recordDeliveries(argv[2]);
         }
         Sleep(INFINITE);
         return 0;

@@ -305,6 +305,7 @@ TEST_F(MainWindowTest, ChosenOrDroppedSpoolFilePrintsAsADelivery)
         } else {
             DialogWatcher watcher;
             c.give(mainWindow, path);
+            watcher.waitUntilAnswered(1, printTimeoutMs);
             boxes = watcher.seen();
         }
 
@@ -325,29 +326,80 @@ TEST_F(MainWindowTest, ChosenOrDroppedSpoolFilePrintsAsADelivery)
     EXPECT_EQ((std::vector<std::string>{"Spool files (*.PDB)", "All files (*.*)"}), offeredFileTypes);
 }
 
-// A drop that arrives while a job's box waits is not a second job.
-TEST_F(MainWindowTest, DropDuringAJobsBoxStartsNothing)
+// A job's box waits on a thread of its own: a drop that arrives while it
+// waits is a job of its own, as any later job is.
+TEST_F(MainWindowTest, DropDuringAJobsBoxPrintsAsUsual)
 {
     ASSERT_EQ(0, initApplication(GetModuleHandleA(nullptr), SW_SHOWNORMAL));
     clearPrintedFiles();
     TempFile spool(pagesOf(1, "SECOND"));
-    std::thread user([&] {
-        HWND box = nullptr;
+    dropOnWindow(mainWindow, spool.path() + ".gone");
+    HWND box = nullptr;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            box = FindWindowA("#32770", "Nothing to spool");
+            return box != nullptr && IsWindowVisible(box);
+        },
+        printTimeoutMs));
+    EXPECT_FALSE(printJobRunning()) << "the job waits for its box";
+
+    dropOnWindow(mainWindow, spool.path());
+    EXPECT_EQ(1, spoolerCounters.jobsProcessed);
+    ASSERT_TRUE(waitForPrintedFiles(1, printTimeoutMs));
+    EXPECT_NE(std::string::npos, printedText(printedFiles()[0]).find("SECOND"));
+    EXPECT_TRUE(IsWindowVisible(box)) << "the box went without an answer";
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(waitFor([&] { return !IsWindow(box); }, printTimeoutMs));
+}
+
+// The Open dialog waits for the person at the PC; deliveries print
+// meanwhile, and the folder it browsed is not left as the current one.
+TEST_F(MainWindowTest, DeliveryDuringTheOpenDialogPrintsAndTheDialogLeavesNoFolderCurrent)
+{
+    ASSERT_EQ(0, initApplication(GetModuleHandleA(nullptr), SW_SHOWNORMAL));
+    clearPrintedFiles();
+    char before[MAX_PATH] = "";
+    ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, before), 0u);
+    std::string backup = folder + "\\Alice\\backup";
+    char during[MAX_PATH] = "";
+    bool printedMeanwhile = false;
+    std::thread person([&] {
+        HWND dialog = nullptr;
         waitFor(
             [&] {
-                box = FindWindowA("#32770", "Nothing to spool");
-                return box != nullptr && IsWindowVisible(box);
+                dialog = FindWindowA("#32770", nullptr);
+                return dialog != nullptr && IsWindowVisible(dialog);
             },
             printTimeoutMs);
-        // Sent, so it is handled inside the box's message loop before the answer.
-        dropOnWindow(mainWindow, spool.path());
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        // Into the backup folder, as a person typing its name does.
+        HWND name = GetDlgItem(dialog, cmb13);
+        SetWindowTextA(name != nullptr ? name : GetDlgItem(dialog, edt1), backup.c_str());
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        waitFor(
+            [&] {
+                GetCurrentDirectoryA(MAX_PATH, during);
+                return lstrcmpiA(during, backup.c_str()) == 0;
+            },
+            5000);
+        writeWholeFile(backup + "\\" + spoolFileName, pagesOf(1, "MEANWHILE"));
+        printedMeanwhile = waitFor(
+            [&] {
+                PostMessageA(mainWindow, WM_TIMER, spoolTimerId, 0);
+                return printedFiles().size() == 1;
+            },
+            printTimeoutMs);
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     });
-    dropOnWindow(mainWindow, spool.path() + ".gone");
-    user.join();
+    SendMessageA(mainWindow, WM_COMMAND, IDM_PRINT_SPOOL_FILE, 0);
+    person.join();
 
-    EXPECT_EQ(0, spoolerCounters.jobsProcessed);
-    EXPECT_FALSE(waitForPrintedFiles(1, 2000));
+    EXPECT_TRUE(printedMeanwhile) << "the delivery waited for the dialog";
+    EXPECT_EQ(1, spoolerCounters.jobsProcessed);
+    EXPECT_STRCASEEQ(backup.c_str(), during) << "the dialog never browsed the folder";
+    char after[MAX_PATH] = "";
+    GetCurrentDirectoryA(MAX_PATH, after);
+    EXPECT_STREQ(before, after);
+    EXPECT_TRUE(IsWindowEnabled(mainWindow));
 }
 
 // The log-on entry's argument, and what must not be taken for it.

@@ -338,6 +338,8 @@ TEST_F(PrintJobTest, WithoutADefaultPrinterTheJobCountsButPrintsNothing)
 
     ASSERT_EQ(0, runPrintJob(spool.path().c_str(), window));
 
+    // The box waits on a thread of its own.
+    ASSERT_TRUE(dialogs.waitUntilAnswered(1, printTimeoutMs));
     std::vector<SeenDialog> seen = dialogs.seen();
     ASSERT_EQ(1u, seen.size());
     EXPECT_EQ("Print Error", seen[0].caption);
@@ -432,6 +434,7 @@ TEST_F(PrintJobTest, MissingSpoolFileIsReportedAndNotCounted)
 
     ASSERT_EQ(0, runPrintJob((uniqueTempPath() + ".PDB").c_str(), window));
 
+    ASSERT_TRUE(dialogs.waitUntilAnswered(1, printTimeoutMs));
     std::vector<SeenDialog> seen = dialogs.seen();
     ASSERT_EQ(1u, seen.size());
     EXPECT_EQ("Nothing to spool", seen[0].caption);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <random>
 
 #include "spool/spool_stream.h"
@@ -158,6 +159,48 @@ TEST(SpoolStreamBuffering, SeeksBackAndForthReadTheRightBytes)
     for (int i = 0; i < 500; i++) {
         expectReadAt(random() % contents.size(), 1 + random() % 40);
     }
+}
+
+// A job reads the spool file whole into memory; the stream over those bytes
+// must read exactly as the stream over the file does, the same operations
+// in the same order.
+TEST(SpoolStreamInMemory, ReadsAsTheFileStreamDoes)
+{
+    SpoolDatabase database;
+    for (int i = 0; i < 40; i++) {
+        database.records.push_back(textRecord(std::string(3000 + i, static_cast<char>('A' + i % 26)) + "\n"));
+    }
+    const Bytes files[] = {buildSpoolFile(database), Bytes{}, Bytes{0x01, 0x02, 0x03}, patternedBytes(100)};
+    for (const Bytes& contents : files) {
+        SCOPED_TRACE(contents.size());
+        OpenSpool onFile(contents);
+        unsigned char* copy = static_cast<unsigned char*>(std::malloc(contents.size() + 1));
+        ASSERT_NE(copy, nullptr);
+        std::copy(contents.begin(), contents.end(), copy);
+        SpoolStream* inMemory = openSpoolStreamInMemory(copy, static_cast<int64_t>(contents.size()));
+        SpoolStream* file = onFile.stream();
+        ASSERT_NE(inMemory, nullptr);
+        ASSERT_NE(file, nullptr);
+        EXPECT_EQ(file->length, inMemory->length);
+        EXPECT_EQ(file->recordCount, inMemory->recordCount);
+        std::mt19937 random(20261209);
+        for (int i = 0; i < 2000; i++) {
+            int64_t at = static_cast<int64_t>(random() % (contents.size() + 20));
+            ASSERT_EQ(seekTo(file, at), seekTo(inMemory, at));
+            int32_t offsetA = 0, sizeA = 0, offsetB = 0, sizeB = 0;
+            int record = static_cast<int>(random() % 45);
+            readRecordExtent(file, record, &offsetA, &sizeA);
+            readRecordExtent(inMemory, record, &offsetB, &sizeB);
+            ASSERT_EQ(offsetA, offsetB);
+            ASSERT_EQ(sizeA, sizeB);
+            ASSERT_EQ(readBE32(file), readBE32(inMemory)) << "at " << at;
+            ASSERT_EQ(readByte(file), readByte(inMemory));
+            ASSERT_EQ(tell(file), tell(inMemory));
+        }
+        closeSpoolStream(inMemory);
+    }
+    EXPECT_EQ(openSpoolStreamInMemory(static_cast<unsigned char*>(std::malloc(1)), maxSpoolBytesInMemory + 1),
+              nullptr);
 }
 
 TEST(SpoolStreamBuffering, ExtentReadsInsideAReadKeepThePosition)

@@ -47,6 +47,7 @@
 #include "tests/spooler_process.h"
 #include "tests/win_test_support.h"
 #include "watch/folder_claim.h"
+#include "watch/printed_record.h"
 #include "watch/spool_poll.h"
 #include "watch/user_watch.h"
 
@@ -751,38 +752,135 @@ TEST_F(SpoolerProgramTest, BackupFolderMadeAgainWhileRunningPrintsTheNextDeliver
     EXPECT_TRUE(spooler.running());
 }
 
-TEST_F(SpoolerProgramTest, FolderClaimedByAnotherSpoolerIsPrintedOnlyOnceThatOneEnds)
+// Windows tells the window when its session is switched away from and
+// back; the test sends the same message.
+TEST_F(SpoolerProgramTest, DisconnectedSessionGivesItsFoldersUpAndTakesThemBack)
 {
+    const UINT sessionChange = 0x02B1;  // WM_WTSSESSION_CHANGE
+    const WPARAM consoleConnect = 1;
+    const WPARAM consoleDisconnect = 2;
     addUser("Alice");
-    addUser("Bob");
     setInstallFolder(root);
-    std::string bobFolder = root + "\\Bob\\backup";
+    std::string alice = root + "\\Alice\\backup";
     char claimName[folderClaimNameSize];
-    ASSERT_EQ(0, folderClaimName(bobFolder.c_str(), claimName));
-    SpoolerProcess otherSpooler;
-    ASSERT_TRUE(otherSpooler.startCommand("\"" + windowsPathOf(HOLD_MUTEX_PATH) + "\" --folder \"" + bobFolder + "\""));
-    ASSERT_TRUE(waitFor(
-        [&] {
-            HANDLE claim = OpenMutexA(SYNCHRONIZE, FALSE, claimName);
-            CloseHandle(claim);
-            return claim != nullptr;
-        },
-        startTimeoutMs));
+    ASSERT_EQ(0, folderClaimNameAt(alice.c_str(), claimName));
+    auto claimed = [&] {
+        HANDLE claim = OpenMutexA(SYNCHRONIZE, FALSE, claimName);
+        CloseHandle(claim);
+        return claim != nullptr;
+    };
     ASSERT_TRUE(spooler.start(SPOOLER_PATH));
     HWND window = spooler.waitUntilListening(startTimeoutMs);
     ASSERT_NE(nullptr, window);
+    ASSERT_TRUE(claimed());
+    DWORD session = 0;
+    ProcessIdToSessionId(spooler.id(), &session);
 
-    // Two pages for Bob, one for Alice.
-    ASSERT_TRUE(writeWholeFile(bobFolder + "\\" + spoolFileName, pagesOf(2)));
-    ASSERT_TRUE(writeWholeFile(root + "\\Alice\\backup\\" + spoolFileName, pagesOf(1)));
-    ASSERT_TRUE(waitForPrintedFiles(1, deliveryTimeoutMs));
-    // Past a periodic look, Bob's job is still the other spooler's.
+    ASSERT_TRUE(PostMessageA(window, sessionChange, consoleDisconnect, static_cast<LPARAM>(session)));
+    ASSERT_TRUE(waitFor([&] { return !claimed(); }, deliveryTimeoutMs)) << "the claim was kept while away";
+    ASSERT_TRUE(writeWholeFile(alice + "\\" + spoolFileName, pagesOf(1)));
+    ShowWindow(window, SW_RESTORE);
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, IDM_SHOW_STATUS, 0));
+    RECT client;
+    ASSERT_TRUE(GetClientRect(window, &client));
+    std::snprintf(installFolder, sizeof(installFolder), "%s", root.c_str());
+    watchTable.watchCount = 1;
+    std::snprintf(watchTable.users[0].userFolder, sizeof(watchTable.users[0].userFolder), "Alice");
+    watchTable.users[0].state = watchAway;
+    spoolerCounters = {0, 0};
+    setSessionAway(true);
+    Pixels away = drawnOffScreen(client.right, client.bottom, [](DrawSurface* surface) { paintStatus(surface); });
+    setSessionAway(false);
+    watchTable.users[0].state = watchActive;
+    EXPECT_EQ(0u, waitForClientPixels(window, away, statusTimeoutMs)) << "the status view doesn't say it is away";
+    Sleep(2 * spoolTimerPeriod);
+    EXPECT_TRUE(printedFiles().empty()) << "printed while away";
+
+    ASSERT_TRUE(PostMessageA(window, sessionChange, consoleConnect, static_cast<LPARAM>(session)));
+    ASSERT_TRUE(waitFor(claimed, deliveryTimeoutMs)) << "the claim was not taken back";
+    ASSERT_TRUE(waitForPrintedFiles(1, deliveryTimeoutMs)) << "the delivery made while away was lost";
     Sleep(static_cast<DWORD>(ticksPerReview + 1) * spoolTimerPeriod);
     EXPECT_EQ(1u, printedFiles().size());
+}
 
-    otherSpooler.end();
-    ASSERT_TRUE(waitForPrintedFiles(3, lookTimeoutMs));
-    EXPECT_NE(std::string::npos, printedText(printedFiles()[2]).find("PAGE 2"));
+// Another account's spooler holds Bob's folder, played by a helper: one
+// that prints and records each delivery as a spooler does, or one that
+// dies without recording it. Once it ends, this spooler takes the folder
+// over and prints each job exactly once between the two.
+struct OtherSpooler {
+    const char* what;
+    const char* arguments;
+    bool recordsDeliveries;
+};
+
+TEST_F(SpoolerProgramTest, FolderHandedOverByAnotherSpoolerPrintsEachJobOnce)
+{
+    const OtherSpooler cases[] = {
+        {"records the delivery as printed", " --record", true},
+        {"dies without recording the delivery", "", false},
+    };
+    for (const OtherSpooler& other : cases) {
+        SCOPED_TRACE(other.what);
+        spooler.end();
+        endProgramTest(root);
+        ASSERT_TRUE(beginProgramTest(&root));
+        addUser("Alice");
+        addUser("Bob");
+        setInstallFolder(root);
+        std::string bobFolder = root + "\\Bob\\backup";
+        std::string bobSpool = bobFolder + "\\" + spoolFileName;
+        char claimName[folderClaimNameSize];
+        ASSERT_EQ(0, folderClaimNameAt(bobFolder.c_str(), claimName));
+        SpoolerProcess otherSpooler;
+        ASSERT_TRUE(otherSpooler.startCommand("\"" + windowsPathOf(HOLD_MUTEX_PATH) + "\" --folder \"" + bobFolder +
+                                              "\"" + other.arguments));
+        ASSERT_TRUE(waitFor(
+            [&] {
+                HANDLE claim = OpenMutexA(SYNCHRONIZE, FALSE, claimName);
+                CloseHandle(claim);
+                return claim != nullptr;
+            },
+            startTimeoutMs));
+        ASSERT_TRUE(spooler.start(SPOOLER_PATH));
+        HWND window = spooler.waitUntilListening(startTimeoutMs);
+        ASSERT_NE(nullptr, window);
+
+        // Two pages for Bob, one for Alice.
+        ASSERT_TRUE(writeWholeFile(bobSpool, pagesOf(2)));
+        ASSERT_TRUE(writeWholeFile(root + "\\Alice\\backup\\" + spoolFileName, pagesOf(1)));
+        ASSERT_TRUE(waitForPrintedFiles(1, deliveryTimeoutMs));
+        // Past a periodic look, Bob's job is still the other spooler's.
+        Sleep(static_cast<DWORD>(ticksPerReview + 1) * spoolTimerPeriod);
+        EXPECT_EQ(1u, printedFiles().size());
+        if (other.recordsDeliveries) {
+            ASSERT_TRUE(waitFor(
+                [&] {
+                    FILETIME recorded;
+                    WIN32_FILE_ATTRIBUTE_DATA data;
+                    return readPrintedRecord(bobFolder.c_str(), &recorded) == 0 &&
+                           GetFileAttributesExA(bobSpool.c_str(), GetFileExInfoStandard, &data) &&
+                           CompareFileTime(&recorded, &data.ftLastWriteTime) == 0;
+                },
+                startTimeoutMs));
+        }
+
+        otherSpooler.end();
+        if (other.recordsDeliveries) {
+            // Taken over at the next look, with nothing left to print.
+            Sleep(static_cast<DWORD>(ticksPerReview + 2) * spoolTimerPeriod);
+            EXPECT_EQ(1u, printedFiles().size()) << "the other spooler's job printed again";
+            ASSERT_TRUE(writeWholeFile(bobSpool, pagesOf(3)));
+            ASSERT_TRUE(waitForPrintedFiles(4, deliveryTimeoutMs));
+            EXPECT_NE(std::string::npos, printedText(printedFiles()[3]).find("PAGE 3"));
+        } else {
+            ASSERT_TRUE(waitForPrintedFiles(3, lookTimeoutMs));
+            EXPECT_NE(std::string::npos, printedText(printedFiles()[2]).find("PAGE 2"));
+        }
+        size_t printed = printedFiles().size();
+        Sleep(static_cast<DWORD>(ticksPerReview + 1) * spoolTimerPeriod);
+        EXPECT_EQ(printed, printedFiles().size()) << "a job printed twice";
+        EXPECT_TRUE(spooler.running());
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "jobs/print_job.h"
@@ -15,6 +16,7 @@
 #include "tests/spooler_process.h"
 #include "tests/win_test_support.h"
 #include "watch/folder_claim.h"
+#include "watch/printed_record.h"
 #include "watch/spool_poll.h"
 #include "watch/user_watch.h"
 
@@ -28,6 +30,9 @@ const int watchTimeoutMs = 5000;
 
 int ticksSeen = 0;
 bool minimizedDuringJob = false;
+// Run once, when the job's title first names this page.
+int actDuringJobAtPage = 0;
+void (*actDuringJob)() = nullptr;
 
 LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -38,6 +43,13 @@ LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
     if (message == WM_SETTEXT && lParam != 0 && std::string(reinterpret_cast<const char*>(lParam)) == "Printing...") {
         minimizedDuringJob = IsIconic(window) != FALSE;
+    }
+    if (message == WM_SETTEXT && lParam != 0 && actDuringJob != nullptr &&
+        std::string(reinterpret_cast<const char*>(lParam)) ==
+            "Printing image " + std::to_string(actDuringJobAtPage) + "...") {
+        void (*act)() = actDuringJob;
+        actDuringJob = nullptr;
+        act();
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -103,6 +115,7 @@ protected:
         setPath(roboticsKey, root);
         DialogWatcher dialogs;
         int result = discoverUsers(window);
+        restartReviewCountdown();
         boxes = dialogs.seen();
         return result;
     }
@@ -478,20 +491,23 @@ int indexOf(const std::string& user)
 
 // A user whose backup folder appears after start-up: restored with a spool
 // file from before start-up, made by a first sync with one written since,
-// or made empty with a delivery after the look found it.
+// made empty with a delivery after the look found it, or copied in with a
+// file written before the last look listed the install folder.
 struct LateUser {
     const char* when;
     bool fileBeforeStart;
     bool fileAfterStart;
     int jobs;
+    bool fileBeforeALook;  // written after start-up, but a look has listed the install folder since
 };
 
-TEST_F(WatchTest, UserFoundWhileRunningPrintsFilesWrittenSinceStartUp)
+TEST_F(WatchTest, UserFoundWhileRunningPrintsFilesWrittenSinceTheLastListing)
 {
     const LateUser cases[] = {
-        {"restored with a file from before start-up", true, false, 0},
-        {"first sync, file written since start-up", false, true, 1},
-        {"delivery after the user was found", false, false, 1},
+        {"restored with a file from before start-up", true, false, 0, false},
+        {"first sync, file written since start-up", false, true, 1, false},
+        {"delivery after the user was found", false, false, 1, false},
+        {"copied in with a file written before the last look", false, false, 0, true},
     };
     for (const LateUser& late : cases) {
         SCOPED_TRACE(late.when);
@@ -507,6 +523,12 @@ TEST_F(WatchTest, UserFoundWhileRunningPrintsFilesWrittenSinceStartUp)
         }
         ASSERT_EQ(0, discover());
         ASSERT_EQ(1, watchTable.watchCount);
+        if (late.fileBeforeALook) {
+            Sleep(20);
+            ASSERT_TRUE(writeWholeFile(folder + "\\Restored\\" + spoolFileName, spoolFileOf(1)));
+            Sleep(20);
+            reviewAllWatches();
+        }
         ASSERT_TRUE(MoveFileA((folder + "\\Restored").c_str(), (folder + "\\backup").c_str()));
         if (late.fileAfterStart) {
             ASSERT_TRUE(writeWholeFile(spoolPath("Late"), spoolFileOf(1)));
@@ -514,7 +536,7 @@ TEST_F(WatchTest, UserFoundWhileRunningPrintsFilesWrittenSinceStartUp)
         reviewAllWatches();
         reviewAllWatches();
         EXPECT_EQ((std::vector<std::string>{"Alice", "Late"}), watchedUsers()) << "found once, and only once";
-        if (!late.fileBeforeStart && !late.fileAfterStart) {
+        if (!late.fileBeforeStart && !late.fileAfterStart && !late.fileBeforeALook) {
             ASSERT_TRUE(writeWholeFile(spoolPath("Late"), spoolFileOf(1)));
             ASSERT_TRUE(watchFired(1));
         }
@@ -650,7 +672,7 @@ TEST_F(WatchTest, FolderClaimedByAnotherSpoolerIsLeftToItUntilItEnds)
     addUser("Alice");
     addUser("Bob");
     char name[folderClaimNameSize];
-    ASSERT_EQ(0, folderClaimName((root + "\\Bob\\backup").c_str(), name));
+    ASSERT_EQ(0, folderClaimNameAt((root + "\\Bob\\backup").c_str(), name));
     HANDLE otherSpooler = CreateMutexA(nullptr, FALSE, name);
     ASSERT_NE(nullptr, otherSpooler);
     ASSERT_EQ(0, discover());
@@ -671,9 +693,9 @@ TEST_F(WatchTest, FolderClaimedByAnotherSpoolerIsLeftToItUntilItEnds)
     EXPECT_EQ(4, spoolerCounters.pagesProcessed);
     // And now this spooler's claim keeps others out, until it lets go.
     HANDLE other = nullptr;
-    EXPECT_EQ(-1, claimFolder((root + "\\Bob\\backup").c_str(), &other));
+    EXPECT_EQ(-1, claimFolderAt((root + "\\Bob\\backup").c_str(), &other));
     releaseWatches();
-    EXPECT_EQ(0, claimFolder((root + "\\Bob\\backup").c_str(), &other));
+    EXPECT_EQ(0, claimFolderAt((root + "\\Bob\\backup").c_str(), &other));
     releaseFolderClaim(&other);
 }
 
@@ -702,23 +724,361 @@ TEST_F(WatchTest, QuietLooksSkipTheFoldersButTheTenthGoesThroughThemAll)
         << "a new folder did not bring a full look";
 }
 
-TEST(FolderClaimTest, NamesAreOnePerFolderWhateverTheLetterCase)
+// ---- A delivery during a job ----------------------------------------------
+
+Bytes pagesReading(const std::string& word, int pages)
 {
-    char a[folderClaimNameSize];
-    char b[folderClaimNameSize];
-    char c[folderClaimNameSize];
-    ASSERT_EQ(0, folderClaimName("C:\\Palm\\Alice\\backup", a));
-    ASSERT_EQ(0, folderClaimName("c:\\PALM\\alice\\Backup", b));
-    ASSERT_EQ(0, folderClaimName("C:\\Palm\\Alicf\\backup", c));
-    EXPECT_STREQ(a, b);
-    EXPECT_STRNE(a, c);
-    EXPECT_EQ(0, std::string(a).rfind("Global\\FernquillSpoolFolder-", 0));
-    EXPECT_EQ(std::string(a).find_first_not_of("0123456789abcdef", 28), std::string::npos);
-    EXPECT_EQ(44u, std::string(a).size());
-    // FNV-1a 64 of "" is its offset basis.
-    ASSERT_EQ(0, folderClaimName("", a));
-    EXPECT_STREQ("Global\\FernquillSpoolFolder-cbf29ce484222325", a);
-    EXPECT_EQ(-1, folderClaimName(std::string(512, 'x').c_str(), a));
+    SpoolDatabase database;
+    for (int i = 0; i < pages; i++) {
+        database.records.push_back(textRecord(word + " PAGE " + std::to_string(i + 1) + "\n"));
+    }
+    return buildSpoolFile(database);
+}
+
+std::string replacedSpool;
+std::string replacementWay;
+bool replaced = false;
+
+// HotSync's ways of putting the next job in place of the one printing.
+void replaceSpoolFile()
+{
+    std::string fresh = replacedSpool + ".new";
+    Bytes next = pagesReading("NEW", 2);
+    if (replacementWay == "written again in place") {
+        replaced = writeWholeFile(replacedSpool, next);
+    } else if (replacementWay == "deleted and made again") {
+        replaced = DeleteFileA(replacedSpool.c_str()) && writeWholeFile(replacedSpool, next);
+    } else {
+        replaced = writeWholeFile(fresh, next) &&
+                   MoveFileExA(fresh.c_str(), replacedSpool.c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+}
+
+TEST_F(WatchTest, SpoolFileReplacedDuringAJobPrintsWholeAfterIt)
+{
+    ASSERT_FALSE(printOutputFolder().empty()) << "PRINT_OUT_DIR is not set";
+    const char* ways[] = {"written again in place", "deleted and made again", "renamed over"};
+    spoolerOptions = {false, false};
+    addUser("Alice");
+    ASSERT_EQ(0, discover());
+    for (const char* way : ways) {
+        SCOPED_TRACE(way);
+        clearPrintedFiles();
+        replacementWay = way;
+        replacedSpool = spoolPath("Alice");
+        replaced = false;
+        ASSERT_TRUE(writeWholeFile(replacedSpool, pagesReading("OLD", 30)));
+        ASSERT_TRUE(watchFired(0));
+        actDuringJobAtPage = 3;
+        actDuringJob = replaceSpoolFile;
+        DialogWatcher boxes;
+        pollSpoolChanges(window);
+        actDuringJob = nullptr;
+        ASSERT_TRUE(replaced) << "the delivery could not replace the file";
+        ASSERT_TRUE(waitForPrintedFiles(30, 120000));
+        std::vector<std::string> pdfs = printedFiles();
+        ASSERT_EQ(30u, pdfs.size());
+        for (size_t page = 0; page < pdfs.size(); page++) {
+            EXPECT_NE(std::string::npos, printedText(pdfs[page]).find("OLD PAGE " + std::to_string(page + 1)));
+        }
+
+        pollSpoolChanges(window);
+        pollSpoolChanges(window);
+        ASSERT_TRUE(waitForPrintedFiles(32, 60000));
+        Sleep(1000);  // time for a third, which must not come
+        pdfs = printedFiles();
+        ASSERT_EQ(32u, pdfs.size()) << "the new job printed other than once";
+        EXPECT_NE(std::string::npos, printedText(pdfs[30]).find("NEW PAGE 1"));
+        EXPECT_NE(std::string::npos, printedText(pdfs[31]).find("NEW PAGE 2"));
+        EXPECT_TRUE(boxes.seen().empty());
+    }
+    clearPrintedFiles();
+}
+
+// ---- Palm Desktop moved ---------------------------------------------------
+
+TEST_F(WatchTest, InstallFolderMovedInTheRegistryIsFollowedAtTheNextLook)
+{
+    addUser("Alice");
+    ASSERT_EQ(0, discover());
+    std::string moved = root + "\\Moved";
+    ASSERT_TRUE(CreateDirectoryA(moved.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((moved + "\\Bob").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((moved + "\\Bob\\backup").c_str(), nullptr));
+    ASSERT_TRUE(writeWholeFile(moved + "\\Bob\\backup\\" + spoolFileName, spoolFileOf(1)));
+    setPath(roboticsKey, moved);
+    reviewWatches();
+    EXPECT_EQ(moved, std::string(installFolder));
+    EXPECT_EQ(std::vector<std::string>{"Bob"}, watchedUsers());
+    HANDLE alice = nullptr;
+    EXPECT_EQ(0, claimFolderAt((root + "\\Alice\\backup").c_str(), &alice)) << "the old folder is still claimed";
+    releaseFolderClaim(&alice);
+    pollSpoolChanges(window);
+    EXPECT_EQ(0, spoolerCounters.jobsProcessed) << "the file already there printed, as it wouldn't at start-up";
+
+    ASSERT_TRUE(writeWholeFile(moved + "\\Bob\\backup\\" + spoolFileName, spoolFileOf(2)));
+    ASSERT_TRUE(watchFired(0));
+    pollSpoolChanges(window);
+    pollSpoolChanges(window);
+    EXPECT_EQ(1, spoolerCounters.jobsProcessed);
+
+    // A value that goes away leaves the table as it is.
+    removeRegistryValues();
+    reviewWatches();
+    EXPECT_EQ(moved, std::string(installFolder));
+}
+
+// ---- A printer away for a moment ----------------------------------------
+
+// Runs the poll through one periodic look: ticksPerReview ticks.
+void pollThroughALook(HWND window)
+{
+    for (int tick = 0; tick < ticksPerReview; tick++) {
+        pollSpoolChanges(window);
+    }
+}
+
+TEST_F(WatchTest, JobThatCannotStartIsTriedAgainAtTheLooksAndToldOnce)
+{
+    ASSERT_FALSE(printOutputFolder().empty()) << "PRINT_OUT_DIR is not set";
+    clearPrintedFiles();
+    spoolerOptions = {false, false};
+    addUser("Alice");
+    ASSERT_EQ(0, discover());
+    DialogWatcher boxes;
+    {
+        // Wine keeps the default printer in one registry value.
+        RegistryValueSetAside noPrinter("Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows", "Device");
+        ASSERT_TRUE(noPrinter.removed());
+        ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(3)));
+        ASSERT_TRUE(watchFired(0));
+        pollSpoolChanges(window);
+        ASSERT_TRUE(boxes.waitUntilAnswered(1, watchTimeoutMs));
+        EXPECT_EQ("Error starting print job", boxes.seen()[0].text);
+        pollThroughALook(window);
+        pollThroughALook(window);
+        EXPECT_EQ(1u, boxes.seen().size()) << "the box came again at a later try";
+        EXPECT_EQ(0, spoolerCounters.jobsProcessed);
+        EXPECT_EQ(0, spoolerCounters.pagesProcessed);
+    }
+    pollThroughALook(window);
+    EXPECT_EQ(1, spoolerCounters.jobsProcessed);
+    EXPECT_EQ(3, spoolerCounters.pagesProcessed);
+    ASSERT_TRUE(waitForPrintedFiles(3, 60000));
+    pollThroughALook(window);
+    Sleep(1000);
+    EXPECT_EQ(3u, printedFiles().size()) << "printed again after it printed";
+    EXPECT_EQ(1u, boxes.seen().size());
+    clearPrintedFiles();
+}
+
+// ---- Nothing waiting for a person stops printing -------------------------
+
+TEST_F(WatchTest, PrintErrorBoxWaitingLetsAnotherUsersDeliveryPrint)
+{
+    ASSERT_FALSE(printOutputFolder().empty()) << "PRINT_OUT_DIR is not set";
+    clearPrintedFiles();
+    spoolerOptions = {false, false};
+    addUser("Alice");
+    addUser("Bob");
+    ASSERT_EQ(0, discover());
+    HWND box = nullptr;
+    {
+        RegistryValueSetAside noPrinter("Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows", "Device");
+        ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(1)));
+        ASSERT_TRUE(watchFired(0));
+        pollSpoolChanges(window);
+        EXPECT_FALSE(printJobRunning());
+        ASSERT_TRUE(waitFor(
+            [&] {
+                box = FindWindowA("#32770", "Print Error");
+                return box != nullptr && IsWindowVisible(box);
+            },
+            watchTimeoutMs));
+    }
+    ASSERT_TRUE(writeWholeFile(spoolPath("Bob"), spoolFileOf(2)));
+    ASSERT_TRUE(watchFired(1));
+    pollSpoolChanges(window);
+    EXPECT_EQ(2, spoolerCounters.pagesProcessed) << "Bob's job waited for Alice's box";
+    ASSERT_TRUE(waitForPrintedFiles(2, 60000));
+    EXPECT_TRUE(IsWindowVisible(box));
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(waitFor([&] { return !IsWindow(box); }, watchTimeoutMs));
+    clearPrintedFiles();
+}
+
+TEST_F(WatchTest, PrintDialogWaitingLeavesTheOtherFoldersFree)
+{
+    spoolerOptions = {true, false};
+    addUser("Alice");
+    addUser("Bob");
+    ASSERT_EQ(0, discover());
+    std::string bob = root + "\\Bob\\backup";
+    ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(1)));
+    ASSERT_TRUE(watchFired(0));
+    int bobClaimWhileWaiting = 1;
+    int aliceClaimWhileWaiting = 1;
+    std::thread person([&] {
+        HWND dialog = nullptr;
+        waitFor(
+            [&] {
+                dialog = FindWindowA("#32770", nullptr);
+                return dialog != nullptr && IsWindowVisible(dialog);
+            },
+            60000);
+        HANDLE claim = nullptr;
+        bobClaimWhileWaiting = claimFolderAt(bob.c_str(), &claim);
+        releaseFolderClaim(&claim);
+        aliceClaimWhileWaiting = claimFolderAt((root + "\\Alice\\backup").c_str(), &claim);
+        releaseFolderClaim(&claim);
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    pollSpoolChanges(window);
+    person.join();
+    EXPECT_EQ(0, bobClaimWhileWaiting) << "Bob's folder was held while the dialog waited";
+    EXPECT_EQ(-1, aliceClaimWhileWaiting) << "the folder of the job waiting let go";
+    EXPECT_EQ(watchActive, watchTable.users[indexOf("Bob")].state) << "not taken back after the dialog";
+    HANDLE claim = nullptr;
+    EXPECT_EQ(-1, claimFolderAt(bob.c_str(), &claim));
+}
+
+// ---- Hand-overs between accounts ----------------------------------------
+
+FILETIME lastWriteOf(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ZeroMemory(&data, sizeof(data));
+    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
+}
+
+// What the other account's spooler did with Bob's delivery while it held
+// his folder, and how many jobs this one prints once it takes the folder
+// over.
+struct HandOver {
+    const char* what;
+    bool delivered;        // a spool file written while the other held the folder
+    const char* record;    // what the other left as its record: "printed", "earlier", "" or nonsense
+    int jobs;
+};
+
+TEST_F(WatchTest, TakingAFolderOverPrintsOnlyWhatItsHolderDidNotRecord)
+{
+    const HandOver cases[] = {
+        {"printed and recorded it", true, "printed", 0},
+        {"killed before recording it, an earlier job recorded", true, "earlier", 1},
+        {"killed before recording anything", true, "", 1},
+        {"nothing delivered, a damaged record", false, "Fernquill printed 0123", 0},
+        {"nothing delivered, a record of nonsense", false, "Fernquill printed zzzzzzzzzzzzzzzz\r\n", 0},
+        {"delivered, a record of nonsense", true, "\x01\x02", 1},
+    };
+    for (const HandOver& handOver : cases) {
+        SCOPED_TRACE(handOver.what);
+        releaseWatches();
+        removeFolderTree(root);
+        ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr));
+        spoolerCounters = {0, 0};
+        addUser("Alice");
+        std::string bob = addUser("Bob") + "\\backup";
+        ASSERT_TRUE(writeWholeFile(spoolPath("Bob"), spoolFileOf(1)));
+        FILETIME earlier = lastWriteOf(spoolPath("Bob"));
+        HANDLE otherSpooler = nullptr;
+        ASSERT_EQ(0, claimFolderAt(bob.c_str(), &otherSpooler));
+        ASSERT_EQ(0, discover());
+        ASSERT_EQ(std::vector<std::string>{"Bob"}, usersIn(watchClaimedElsewhere));
+
+        if (handOver.delivered) {
+            Sleep(20);
+            ASSERT_TRUE(writeWholeFile(spoolPath("Bob"), spoolFileOf(2)));
+        }
+        std::string record = handOver.record;
+        if (record == "printed") {
+            ASSERT_EQ(0, writePrintedRecord(bob.c_str(), lastWriteOf(spoolPath("Bob"))));
+        } else if (record == "earlier") {
+            ASSERT_EQ(0, writePrintedRecord(bob.c_str(), earlier));
+        } else if (!record.empty()) {
+            ASSERT_TRUE(writeWholeFile(bob + "\\" + printedRecordName, Bytes(record.begin(), record.end())));
+        }
+        reviewAllWatches();
+        pollSpoolChanges(window);
+        EXPECT_EQ(0, spoolerCounters.jobsProcessed) << "printed while the other held it";
+
+        releaseFolderClaim(&otherSpooler);
+        reviewAllWatches();
+        ASSERT_EQ(watchActive, watchTable.users[indexOf("Bob")].state);
+        pollSpoolChanges(window);
+        pollSpoolChanges(window);
+        EXPECT_EQ(handOver.jobs, spoolerCounters.jobsProcessed);
+        FILETIME recorded;
+        ASSERT_EQ(0, readPrintedRecord(bob.c_str(), &recorded)) << "the next holder finds no record";
+        FILETIME written = lastWriteOf(spoolPath("Bob"));
+        EXPECT_EQ(0, CompareFileTime(&recorded, &written));
+    }
+}
+
+// However many jobs print, a folder holds one record and nothing else of ours.
+TEST_F(WatchTest, PrintedRecordStaysOneFileWhateverTheJobs)
+{
+    std::string alice = addUser("Alice") + "\\backup";
+    ASSERT_EQ(0, discover());
+    for (int job = 1; job <= 4; job++) {
+        Sleep(20);
+        ASSERT_TRUE(writeWholeFile(spoolPath("Alice"), spoolFileOf(1)));
+        ASSERT_TRUE(watchFired(0));
+        pollSpoolChanges(window);
+        EXPECT_EQ(job, spoolerCounters.jobsProcessed);
+    }
+    std::vector<std::string> ours;
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = FindFirstFileA((alice + "\\Fernquill_Printed*").c_str(), &entry);
+    ASSERT_NE(INVALID_HANDLE_VALUE, listing);
+    do {
+        ours.push_back(entry.cFileName);
+    } while (FindNextFileA(listing, &entry));
+    FindClose(listing);
+    EXPECT_EQ(std::vector<std::string>{printedRecordName}, ours);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExA((alice + "\\" + printedRecordName).c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(36u, data.nFileSizeLow);
+}
+
+TEST_F(WatchTest, OneFolderSpelledManyWaysHasOneClaim)
+{
+    std::string folder = addUser("AliceWithALongName") + "\\backup";
+    std::string other = addUser("Bob") + "\\backup";
+    char shortPath[MAX_PATH] = "";
+    ASSERT_GT(GetShortPathNameA(folder.c_str(), shortPath, MAX_PATH), 0u);
+    std::string drive = mapDriveLetter(root);
+    ASSERT_FALSE(drive.empty());
+    std::string upper = folder;
+    CharUpperBuffA(&upper[0], static_cast<DWORD>(upper.size()));
+    const std::string spellings[] = {
+        folder + "\\",
+        upper,
+        shortPath,
+        drive + "\\AliceWithALongName\\backup",
+        root + "\\Bob\\..\\AliceWithALongName\\backup",
+    };
+    HANDLE claim = nullptr;
+    ASSERT_EQ(0, claimFolderAt(folder.c_str(), &claim));
+    char name[folderClaimNameSize];
+    ASSERT_EQ(0, folderClaimNameAt(folder.c_str(), name));
+    EXPECT_EQ(0, std::string(name).rfind("Global\\FernquillSpoolFolder-", 0));
+    for (const std::string& spelling : spellings) {
+        SCOPED_TRACE(spelling);
+        char spelled[folderClaimNameSize];
+        ASSERT_EQ(0, folderClaimNameAt(spelling.c_str(), spelled));
+        EXPECT_STREQ(name, spelled);
+        HANDLE second = nullptr;
+        EXPECT_EQ(-1, claimFolderAt(spelling.c_str(), &second));
+        EXPECT_EQ(nullptr, second);
+    }
+    char otherName[folderClaimNameSize];
+    ASSERT_EQ(0, folderClaimNameAt(other.c_str(), otherName));
+    EXPECT_STRNE(name, otherName);
+    EXPECT_EQ(-1, folderClaimNameAt((root + "\\Nobody").c_str(), otherName));
+    releaseFolderClaim(&claim);
+    unmapDriveLetter(drive);
 }
 
 }  // namespace

@@ -199,6 +199,49 @@ bool remakeFolder(const std::string& folder)
     return done;
 }
 
+std::string mapDriveLetter(const std::string& folder)
+{
+    for (char letter = 'P'; letter <= 'Y'; letter++) {
+        std::string drive = std::string(1, letter) + ":";
+        if (GetDriveTypeA((drive + "\\").c_str()) != DRIVE_NO_ROOT_DIR) {
+            continue;
+        }
+        if (DefineDosDeviceA(0, drive.c_str(), folder.c_str())) {
+            if (GetFileAttributesA((drive + "\\").c_str()) != INVALID_FILE_ATTRIBUTES) {
+                return drive;
+            }
+            DefineDosDeviceA(DDD_REMOVE_DEFINITION, drive.c_str(), nullptr);
+        }
+        // Wine takes its drive letters from the prefix's dosdevices folder.
+        std::string unixFolder = unixPathOf(folder);
+        if (unixFolder.empty()) {
+            return "";
+        }
+        std::string made = unixFolder + ".mapped";
+        std::string link = "\"${WINEPREFIX:-$HOME/.wine}/dosdevices/" + std::string(1, static_cast<char>(letter - 'A' + 'a')) + ":\"";
+        bool done = runUnixCommand("ln -s '" + unixFolder + "' " + link + " && touch '" + made + "'", made, 30000);
+        DeleteFileA(windowsPathOf(made).c_str());
+        return done && GetFileAttributesA((drive + "\\").c_str()) != INVALID_FILE_ATTRIBUTES ? drive : "";
+    }
+    return "";
+}
+
+void unmapDriveLetter(const std::string& drive)
+{
+    if (drive.empty()) {
+        return;
+    }
+    if (!DefineDosDeviceA(DDD_REMOVE_DEFINITION, drive.c_str(), nullptr)) {
+        char temp[MAX_PATH] = "";
+        GetTempPathA(MAX_PATH, temp);
+        std::string made = unixPathOf(temp) + "/unmapped-" + drive.substr(0, 1);
+        std::string link = "\"${WINEPREFIX:-$HOME/.wine}/dosdevices/" +
+                           std::string(1, static_cast<char>(drive[0] - 'A' + 'a')) + ":\"";
+        runUnixCommand("rm -f " + link + " && touch '" + made + "'", made, 30000);
+        DeleteFileA(windowsPathOf(made).c_str());
+    }
+}
+
 void setInstallFolder(const std::string& folder)
 {
     RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\U.S. Robotics\\Pilot Desktop\\Core", "Path", REG_SZ,

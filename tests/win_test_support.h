@@ -78,6 +78,12 @@ void removeFolderTree(const std::string& path);
 // the old one's file index back. Returns whether it was done.
 bool remakeFolder(const std::string& folder);
 
+// A drive letter, "P:" or after, whose root is folder, as subst makes one
+// (under Wine, a link in the prefix's dosdevices folder); "" if none could
+// be made. unmapDriveLetter() takes it away again.
+std::string mapDriveLetter(const std::string& folder);
+void unmapDriveLetter(const std::string& drive);
+
 // Points the first registry location of the Palm Desktop install folder at
 // folder; removeRegistryValues() takes both locations away again.
 void setInstallFolder(const std::string& folder);

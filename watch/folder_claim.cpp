@@ -4,42 +4,50 @@
 // ERROR_ACCESS_DENIED: that too means the folder is taken.
 #include "watch/folder_claim.h"
 
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
 
-namespace {
-
-const int longestPath = 511;
-
-}  // namespace
-
-int folderClaimName(const char* folder, char* name)
+int readFolderIdentity(const char* path, FolderIdentity* identity)
 {
-    size_t length = std::strlen(folder);
-    if (length > static_cast<size_t>(longestPath)) {
+    HANDLE folder = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) {
         return -1;
     }
-    char lower[longestPath + 1];
-    std::memcpy(lower, folder, length + 1);
-    CharLowerBuffA(lower, static_cast<DWORD>(length));
-    uint64_t hash = 0xcbf29ce484222325ULL;
-    for (size_t i = 0; i < length; i++) {
-        hash ^= static_cast<unsigned char>(lower[i]);
-        hash *= 0x100000001b3ULL;
+    BY_HANDLE_FILE_INFORMATION information;
+    BOOL read = GetFileInformationByHandle(folder, &information);
+    CloseHandle(folder);
+    if (!read || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return -1;
     }
-    std::snprintf(name, folderClaimNameSize, "Global\\FernquillSpoolFolder-%08lx%08lx",
-                  static_cast<unsigned long>(hash >> 32), static_cast<unsigned long>(hash & 0xFFFFFFFFUL));
+    identity->volume = information.dwVolumeSerialNumber;
+    identity->indexHigh = information.nFileIndexHigh;
+    identity->indexLow = information.nFileIndexLow;
+    identity->created = information.ftCreationTime;
     return 0;
 }
 
-int claimFolder(const char* folder, HANDLE* claim)
+void folderClaimName(const FolderIdentity& identity, char* name)
+{
+    std::snprintf(name, folderClaimNameSize, "Global\\FernquillSpoolFolder-%08lx-%08lx%08lx",
+                  static_cast<unsigned long>(identity.volume), static_cast<unsigned long>(identity.indexHigh),
+                  static_cast<unsigned long>(identity.indexLow));
+}
+
+int folderClaimNameAt(const char* folder, char* name)
+{
+    FolderIdentity identity;
+    if (readFolderIdentity(folder, &identity) != 0) {
+        return -1;
+    }
+    folderClaimName(identity, name);
+    return 0;
+}
+
+int claimFolder(const FolderIdentity& identity, HANDLE* claim)
 {
     *claim = nullptr;
     char name[folderClaimNameSize];
-    if (folderClaimName(folder, name) != 0) {
-        return -2;
-    }
+    folderClaimName(identity, name);
     HANDLE object = CreateMutexA(nullptr, FALSE, name);
     if (object == nullptr) {
         return GetLastError() == ERROR_ACCESS_DENIED ? -1 : -2;
@@ -52,6 +60,16 @@ int claimFolder(const char* folder, HANDLE* claim)
     }
     *claim = object;
     return 0;
+}
+
+int claimFolderAt(const char* folder, HANDLE* claim)
+{
+    *claim = nullptr;
+    FolderIdentity identity;
+    if (readFolderIdentity(folder, &identity) != 0) {
+        return -2;
+    }
+    return claimFolder(identity, claim);
 }
 
 void releaseFolderClaim(HANDLE* claim)

@@ -26,6 +26,11 @@
 // pending any user whose spool file's stamp moved without its watch firing.
 // A pending user is served exactly as a fired watch is, in table order, so
 // a dead watch delays a job by one look at most and never loses it.
+//
+// A job that can't start, because the printer can't be opened for a moment
+// (the Windows print spooler restarting, a network printer waking), is not
+// noted as printed: it is tried again at each look for ten minutes, the
+// user told only at the first try, and then given up as a job that ran.
 #include "watch/spool_poll.h"
 
 #include "jobs/print_job.h"
@@ -34,6 +39,7 @@
 namespace {
 
 int ticksSinceReview = 0;
+const DWORD retryPeriodMs = 10 * 60 * 1000;
 
 // A wait fails for everyone when one handle in it is no longer a waitable
 // handle; find the watches that are dead and close them, for the periodic
@@ -105,10 +111,56 @@ void rearm(UserWatch& user)
     }
 }
 
-void printFor(UserWatch& user, const char* path, HWND window)
+// Runs the job, then notes it as printed for whoever holds the folder
+// next. A spooler killed during the job notes nothing, so the next holder
+// prints that job whole. The record is written before the watch is re-armed,
+// so that writing it doesn't look like a delivery. A job that couldn't
+// start is left unnoted, for the looks to try again.
+void printFor(UserWatch& user, const char* path, const FILETIME& written, HWND window)
 {
-    runPrintJobShown(path, window);
+    bool retry = user.retrying && user.retryStamp == written.dwLowDateTime;
+    // The print dialog waits for the person at the PC, maybe for hours: the
+    // other folders are left to the other spoolers meanwhile.
+    bool dialogFirst = spoolerOptions.showPrintDialog && !spoolerOptions.screenOnly;
+    if (dialogFirst) {
+        releaseOtherClaims(user);
+    }
+    int result = runDeliveredPrintJob(path, window, retry);
+    if (dialogFirst) {
+        reviewAllWatches();
+    }
+    if (result == printJobNotStarted) {
+        if (!retry) {
+            user.retrying = true;
+            user.retryStamp = written.dwLowDateTime;
+            user.retrySince = GetTickCount();
+        }
+        if (GetTickCount() - user.retrySince < retryPeriodMs) {
+            rearm(user);
+            return;
+        }
+    }
+    user.retrying = false;
+    user.lastSpoolTime = written.dwLowDateTime;
+    recordPrinted(user, written);
     rearm(user);
+    // A delivery during the job fired the watch before the re-arm, which
+    // forgot it: the stamp tells.
+    FILETIME now;
+    if (spoolWrittenAt(user, &now) && CompareFileTime(&now, &written) != 0) {
+        user.pending = true;
+    }
+}
+
+// The users whose job couldn't start are tried again.
+void retryUnstartedJobs()
+{
+    for (int i = 0; i < watchTable.watchCount; i++) {
+        UserWatch& user = watchTable.users[i];
+        if (user.retrying && user.state == watchActive) {
+            user.pending = true;
+        }
+    }
 }
 
 // Looks at one fired user's spool file and prints it if it is new. Returns
@@ -144,23 +196,26 @@ bool serveUser(UserWatch& user, HWND window)
         rearm(user);
         return true;
     }
-    // Stored before the job, so that a job that fails or is cancelled is not
-    // tried again for the same file.
-    user.lastSpoolTime = written.dwLowDateTime;
-    printFor(user, path, window);
+    printFor(user, path, written, window);
     return true;
 }
 
 }  // namespace
 
+void restartReviewCountdown()
+{
+    ticksSinceReview = 0;
+}
+
 void pollSpoolChanges(HWND window)
 {
-    if (printJobRunning()) {
+    if (printJobRunning() || followSession()) {
         return;
     }
     if (++ticksSinceReview >= ticksPerReview) {
         ticksSinceReview = 0;
         reviewWatches();
+        retryUnstartedJobs();
     }
     // Past a held file the rest of the table is asked again, so the held
     // watch is not re-armed.

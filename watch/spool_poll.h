@@ -16,4 +16,8 @@ const UINT spoolTimerPeriod = 5000;
 // At most one job a tick.
 void pollSpoolChanges(HWND window);
 
+// Starts the count of ticks to the next periodic look afresh, as after
+// discovery: the first look comes a whole period later.
+void restartReviewCountdown();
+
 #endif

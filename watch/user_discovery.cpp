@@ -29,10 +29,11 @@
 #include <cstring>
 
 #include "watch/folder_claim.h"
+#include "watch/printed_record.h"
 
 char installFolder[pathSize];
 WatchTable watchTable;
-FILETIME spoolerStartTime;
+FILETIME previousListingTime;
 
 namespace {
 
@@ -42,6 +43,11 @@ namespace {
 const DWORD treeChanges = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
 HANDLE treeWatch = INVALID_HANDLE_VALUE;
 int looksSinceFullReview = 0;
+
+// The session's state as last told, and whether the claims were given up
+// for it.
+bool awayFromConsole = false;
+bool claimsGivenUp = false;
 
 }  // namespace
 const char* const spoolFileName = "Fernquill_Spool_File.PDB";
@@ -77,12 +83,13 @@ bool fitsFolderName(const char* name)
     return std::strlen(name) < static_cast<size_t>(folderNameSize);
 }
 
-bool readInstallFolder()
+// The install folder the registry names now, into folder (pathSize bytes).
+bool readInstallFolder(char* folder)
 {
-    if (readRegistryText("Software", "U.S. Robotics", "Pilot Desktop", "Core", "Path", installFolder, pathSize) == 0 ||
-        readRegistryText("Software", "3Com", "Palm Desktop", "Core", "Path", installFolder, pathSize) == 0) {
+    if (readRegistryText("Software", "U.S. Robotics", "Pilot Desktop", "Core", "Path", folder, pathSize) == 0 ||
+        readRegistryText("Software", "3Com", "Palm Desktop", "Core", "Path", folder, pathSize) == 0) {
         // An empty path would have us list the root of the current drive.
-        return installFolder[0] != '\0';
+        return folder[0] != '\0';
     }
     return false;
 }
@@ -124,23 +131,6 @@ bool findBackupFolder(const char* user, char* backupFolder)
     return found;
 }
 
-// The spool file's current stamp, or 0 if it is missing or unreadable.
-uint32_t currentSpoolTime(const UserWatch& user)
-{
-    char path[pathSize];
-    if (spoolFilePath(user, path) != 0) {
-        return 0;
-    }
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
-    FILETIME written;
-    uint32_t stamp = GetFileTime(file, nullptr, nullptr, &written) ? written.dwLowDateTime : 0;
-    CloseHandle(file);
-    return stamp;
-}
-
 enum FolderFound { folderMissing, folderIsFile, folderPresent };
 
 // What is at path, and a folder's identity: its volume and file index,
@@ -165,23 +155,9 @@ FolderFound lookAtFolder(const char* path, const FolderIdentity* known, FolderId
         *identity = *known;
         return folderPresent;
     }
-    HANDLE folder = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (folder == INVALID_HANDLE_VALUE) {
+    if (readFolderIdentity(path, identity) != 0) {
         return folderMissing;
     }
-    BY_HANDLE_FILE_INFORMATION information;
-    BOOL read = GetFileInformationByHandle(folder, &information);
-    CloseHandle(folder);
-    if (!read) {
-        return folderMissing;
-    }
-    if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return folderIsFile;
-    }
-    identity->volume = information.dwVolumeSerialNumber;
-    identity->indexHigh = information.nFileIndexHigh;
-    identity->indexLow = information.nFileIndexLow;
     identity->created = entry.ftCreationTime;
     return folderPresent;
 }
@@ -189,19 +165,6 @@ FolderFound lookAtFolder(const char* path, const FolderIdentity* known, FolderId
 bool sameFolder(const FolderIdentity& a, const FolderIdentity& b)
 {
     return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
-}
-
-// The spool file's last write, without opening it: HotSync, writing it
-// with no sharing, must never find it held by the periodic look.
-bool spoolWrittenAt(const UserWatch& user, FILETIME* written)
-{
-    char path[pathSize];
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (spoolFilePath(user, path) != 0 || !GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
-        return false;
-    }
-    *written = data.ftLastWriteTime;
-    return true;
 }
 
 bool watchedFolderPath(const UserWatch& user, char* path)
@@ -264,12 +227,42 @@ int freeSlot()
     return -1;
 }
 
-// Stores a located user in the table's slot `slot`, with its watch and the
-// stamp of the spool file already there. False, and nothing stored, if its
-// paths don't fit. A user found after start-up whose spool file was written
-// since is left pending with no stamp, so that file prints: it is a new
-// hand-held's first job.
-bool addUser(int slot, const char* user, const char* backupFolder, bool foundLater)
+// For a folder this spooler has just claimed: whether the spool file there
+// is a job still to print. The folder's printed record says what the last
+// holder printed. Without one, the file counts as printed when
+// noRecordMeansPrinted (at start-up, as before there were records) or when
+// its stamp is the one this spooler last knew. A folder found only now
+// prints a file only if it was written after foundAfter. A file taken as
+// printed is recorded so, for whoever holds the folder next.
+void settleClaimedFolder(UserWatch& user, bool noRecordMeansPrinted, const FILETIME* foundAfter)
+{
+    char folder[pathSize];
+    FILETIME written;
+    if (!watchedFolderPath(user, folder) || !spoolWrittenAt(user, &written)) {
+        return;
+    }
+    FILETIME recorded;
+    bool hasRecord = readPrintedRecord(folder, &recorded) == 0;
+    bool recordedNow = hasRecord && CompareFileTime(&recorded, &written) == 0;
+    bool printed = hasRecord ? recordedNow : noRecordMeansPrinted || written.dwLowDateTime == user.lastSpoolTime;
+    if (!printed && foundAfter != nullptr && CompareFileTime(&written, foundAfter) <= 0) {
+        printed = true;
+    }
+    if (!printed) {
+        user.lastSpoolTime = 0;
+        user.pending = true;
+        return;
+    }
+    user.lastSpoolTime = written.dwLowDateTime;
+    if (!recordedNow) {
+        writePrintedRecord(folder, written);
+    }
+}
+
+// Stores a located user in the table's slot `slot`, with its watch, and
+// settles whether the spool file already there is a job. False, and nothing
+// stored, if its paths don't fit.
+bool addUser(int slot, const char* user, const char* backupFolder, const FILETIME* foundAfter)
 {
     UserWatch& entry = watchTable.users[slot];
     char watched[pathSize];
@@ -286,15 +279,13 @@ bool addUser(int slot, const char* user, const char* backupFolder, bool foundLat
     }
     entry.changeWatch = INVALID_HANDLE_VALUE;
     entry.claim = nullptr;
-    openWatch(entry);
     FILETIME written;
-    if (!foundLater) {
-        entry.lastSpoolTime = currentSpoolTime(entry);
-    } else if (spoolWrittenAt(entry, &written) && CompareFileTime(&written, &spoolerStartTime) <= 0) {
+    if (foundAfter == nullptr && spoolWrittenAt(entry, &written)) {
+        // What this spooler knows of a folder another one holds.
         entry.lastSpoolTime = written.dwLowDateTime;
-    } else {
-        entry.lastSpoolTime = 0;
-        entry.pending = entry.state == watchActive;
+    }
+    if (openWatch(entry)) {
+        settleClaimedFolder(entry, foundAfter == nullptr, foundAfter);
     }
     if (slot == watchTable.watchCount) {
         watchTable.watchCount++;
@@ -304,6 +295,12 @@ bool addUser(int slot, const char* user, const char* backupFolder, bool foundLat
 
 void listUsers(bool foundLater)
 {
+    // Taken before the listing, so that a file written while it runs is new
+    // to the next one.
+    FILETIME listedAt;
+    GetSystemTimeAsFileTime(&listedAt);
+    FILETIME foundAfter = previousListingTime;
+    previousListingTime = listedAt;
     if (freeSlot() < 0) {
         return;
     }
@@ -325,18 +322,19 @@ void listUsers(bool foundLater)
             if (slot < 0) {
                 break;
             }
-            addUser(slot, entry.cFileName, backupFolder, foundLater);
+            addUser(slot, entry.cFileName, backupFolder, foundLater ? &foundAfter : nullptr);
         }
     } while (FindNextFileA(listing, &entry));
     FindClose(listing);
 }
 
-// Whether the claim on user's folder is free now. Tried alone first: the
-// second account's spooler may find every folder taken, look after look.
-bool claimIsFree(const char* folder)
+// Whether the claim on the folder last seen with that identity is free now.
+// Tried alone first, from the identity already known: the second account's
+// spooler may find every folder taken, look after look.
+bool claimIsFree(const FolderIdentity& identity)
 {
     HANDLE probe = nullptr;
-    if (claimFolder(folder, &probe) != 0) {
+    if (claimFolder(identity, &probe) != 0) {
         return false;
     }
     releaseFolderClaim(&probe);
@@ -348,7 +346,8 @@ void reviewUser(UserWatch& user)
 {
     char folder[pathSize];
     FolderIdentity identity;
-    if (!watchedFolderPath(user, folder) || (user.state == watchClaimedElsewhere && !claimIsFree(folder))) {
+    if (!watchedFolderPath(user, folder) ||
+        (user.state == watchClaimedElsewhere && !claimIsFree(user.folderIdentity))) {
         return;
     }
     const FolderIdentity* known = user.state == watchActive ? &user.folderIdentity : nullptr;
@@ -365,6 +364,9 @@ void reviewUser(UserWatch& user)
         if (!openWatch(user)) {
             return;
         }
+        // Taken over, back again, or made again: what was printed there
+        // meanwhile, by us or another spooler, is in its record.
+        settleClaimedFolder(user, false, nullptr);
     }
     user.folderIdentity = identity;
     // A watch may die without a word: the stamp says whether a job came.
@@ -415,6 +417,19 @@ int readRegistryText(const char* key1, const char* key2, const char* key3, const
     return result;
 }
 
+// Read from the folder entry: HotSync, writing the file with no sharing,
+// must never find it held by the periodic look.
+bool spoolWrittenAt(const UserWatch& user, FILETIME* written)
+{
+    char path[pathSize];
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (spoolFilePath(user, path) != 0 || !GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+        return false;
+    }
+    *written = data.ftLastWriteTime;
+    return true;
+}
+
 int spoolFilePath(const UserWatch& user, char* path)
 {
     int length = std::snprintf(path, pathSize, "%s\\%s\\%s\\%s", installFolder, user.userFolder, user.backupFolder,
@@ -442,7 +457,9 @@ bool openWatch(UserWatch& user)
         user.state = found == folderMissing ? watchGone : watchFailed;
         return false;
     }
-    int claimed = claimFolder(folder, &user.claim);
+    // Kept even when the claim fails, for the looks to try it again.
+    user.folderIdentity = identity;
+    int claimed = claimFolder(identity, &user.claim);
     if (claimed != 0) {
         user.state = claimed == -1 ? watchClaimedElsewhere : watchFailed;
         return false;
@@ -473,7 +490,7 @@ void releaseWatches()
 
 void reviewAllWatches()
 {
-    if (installFolder[0] == '\0') {
+    if (awayFromConsole || installFolder[0] == '\0') {
         return;
     }
     for (int i = 0; i < watchTable.watchCount; i++) {
@@ -482,9 +499,29 @@ void reviewAllWatches()
     listUsers(true);
 }
 
+namespace {
+
+// Palm Desktop moved, or was installed again elsewhere: the table is
+// built anew for the folder the registry names now, as at start-up. A value
+// that has gone leaves the table as it is: a registry being rewritten by a
+// setup says nothing yet. Returns whether it was rebuilt.
+bool followInstallFolder()
+{
+    char named[pathSize];
+    if (!readInstallFolder(named) || std::strcmp(named, installFolder) == 0) {
+        return false;
+    }
+    releaseWatches();
+    std::memcpy(installFolder, named, sizeof(installFolder));
+    listUsers(false);
+    return true;
+}
+
+}  // namespace
+
 void reviewWatches()
 {
-    if (installFolder[0] == '\0') {
+    if (awayFromConsole || followInstallFolder() || installFolder[0] == '\0') {
         return;
     }
     // Re-armed, or made, before the look, so that a change made during it
@@ -515,11 +552,63 @@ void reviewWatches()
     }
 }
 
+void releaseOtherClaims(const UserWatch& keep)
+{
+    for (int i = 0; i < watchTable.watchCount; i++) {
+        UserWatch& user = watchTable.users[i];
+        if (&user != &keep && user.state == watchActive) {
+            closeWatch(user);
+            user.state = watchClaimedElsewhere;
+        }
+    }
+}
+
+void setSessionAway(bool away)
+{
+    awayFromConsole = away;
+}
+
+bool sessionAway()
+{
+    return awayFromConsole;
+}
+
+bool followSession()
+{
+    if (awayFromConsole && !claimsGivenUp) {
+        for (int i = 0; i < watchTable.watchCount; i++) {
+            UserWatch& user = watchTable.users[i];
+            if (user.state == watchActive || user.state == watchClaimedElsewhere) {
+                closeWatch(user);
+                user.state = watchAway;
+            }
+        }
+        claimsGivenUp = true;
+    } else if (!awayFromConsole && claimsGivenUp) {
+        claimsGivenUp = false;
+        // Tried as folders another spooler had: taken if it let them go.
+        for (int i = 0; i < watchTable.watchCount; i++) {
+            if (watchTable.users[i].state == watchAway) {
+                watchTable.users[i].state = watchClaimedElsewhere;
+            }
+        }
+        reviewAllWatches();
+    }
+    return awayFromConsole;
+}
+
+void recordPrinted(const UserWatch& user, const FILETIME& written)
+{
+    char folder[pathSize];
+    if (watchedFolderPath(user, folder)) {
+        writePrintedRecord(folder, written);
+    }
+}
+
 int discoverUsers(HWND window, bool quiet)
 {
     releaseWatches();
-    GetSystemTimeAsFileTime(&spoolerStartTime);
-    if (!readInstallFolder()) {
+    if (!readInstallFolder(installFolder)) {
         installFolder[0] = '\0';
         if (!quiet) {
             tellUser(window, registryErrorText, registryErrorCaption);

@@ -20,6 +20,8 @@
 
 #include <cstdint>
 
+#include "watch/folder_claim.h"
+
 const int maxWatchedUsers = 50;
 const int folderNameSize = 50;  // names of up to 49 characters
 const int pathSize = 512;       // paths of up to 511 characters
@@ -33,14 +35,7 @@ enum WatchState {
     watchGone,              // the backup folder isn't there (any more)
     watchFailed,            // no change watch could be made ("backup" is a file...)
     watchClaimedElsewhere,  // another account's spooler prints it
-};
-
-// Which folder a path named when its watch was made.
-struct FolderIdentity {
-    DWORD volume;
-    DWORD indexHigh;
-    DWORD indexLow;
-    FILETIME created;  // looked at first: reading the index means opening the folder
+    watchAway,              // given up while this session is away from the console
 };
 
 struct UserWatch {
@@ -50,8 +45,13 @@ struct UserWatch {
     uint32_t lastSpoolTime;             // low 32 bits of the spool file's last write; 0 if none
     WatchState state;
     HANDLE claim;                   // the folder's claim (folder_claim.h) while watched; else nullptr
-    FolderIdentity folderIdentity;  // the watched folder's, when its watch was made
+    FolderIdentity folderIdentity;  // the watched folder's, when its watch or claim was last tried
     bool pending;                   // to be served as if its watch had fired
+    // A delivered job that could not start (no printer for a moment): its
+    // stamp, and since when (GetTickCount) it is tried again at each look.
+    bool retrying;
+    uint32_t retryStamp;
+    DWORD retrySince;
 };
 
 struct WatchTable {
@@ -64,9 +64,11 @@ struct WatchTable {
 extern char installFolder[pathSize];
 extern WatchTable watchTable;
 
-// When discovery ran, as a full FILETIME: a user found later whose spool
-// file was written after this has a job waiting, its first.
-extern FILETIME spoolerStartTime;
+// When the install folder was last listed, by discovery or a full look, as
+// a full FILETIME: a user found at the next listing whose spool file was
+// written after this has a job waiting, its first. An older file came with
+// a folder restored, copied in or renamed, and is not printed.
+extern FILETIME previousListingTime;
 
 // How many spool timer ticks make one periodic look: 30 seconds. Every
 // looksPerFullReview-th look goes through every user even if nothing seems
@@ -97,8 +99,11 @@ void releaseWatches();
 // watched user whose spool file's stamp differs from lastSpoolTime is made
 // pending. Then users new in the install folder join the table, up to 50
 // (a full one gives a new user the slot of a user whose own folder has
-// gone); a spool file already there is a job if it was written after
-// start-up.
+// gone); a spool file already there is a job if it was written after the
+// previous listing and its folder's printed record doesn't name it.
+// A folder claimed anew (at start-up, taken over from another spooler, or
+// back again) prints its spool file when the printed record
+// (printed_record.h) names another one.
 // Does nothing before discovery found an install folder.
 void reviewAllWatches();
 
@@ -108,12 +113,38 @@ void reviewAllWatches();
 // again to claim the folders other spoolers had.
 void reviewWatches();
 
+// Notes in the folder's printed record that the spool file written at
+// `written` has been printed. The caller holds the folder's claim.
+void recordPrinted(const UserWatch& user, const FILETIME& written);
+
+// Whether this Windows session is disconnected (switched away from, or a
+// remote session that was closed without logging off). Its spooler then
+// prints nothing: the pages would go to a printer and a window that nobody
+// here sees, and a box or dialog would wait for nobody, holding every
+// folder. So it gives up its claims, for another session's spooler to
+// take, and takes them back once it is connected again.
+// setSessionAway() only notes it; followSession() acts on it, and must not
+// be called while a job runs. followSession() returns whether the session
+// is away, in which case the caller polls and looks at nothing.
+void setSessionAway(bool away);
+bool sessionAway();
+bool followSession();
+
+// Gives back the claims of every watched user but keep, for a while this
+// spooler can't print them (a dialog waits for the person at the PC): they
+// are left as folders another spooler has, which the looks, or
+// reviewAllWatches(), take back once they are free.
+void releaseOtherClaims(const UserWatch& keep);
+
 // Closes user's watch and gives back its claim, leaving state as it is.
 void closeWatch(UserWatch& user);
 
 // Claims user's folder and makes its change watch, setting state. Returns
 // whether the user is now watched.
 bool openWatch(UserWatch& user);
+
+// The spool file's last write, without opening it; false if there is none.
+bool spoolWrittenAt(const UserWatch& user, FILETIME* written);
 
 // The spool file path of a user into path (pathSize bytes); -1 if it would
 // not fit.
