@@ -8,8 +8,8 @@
 ; end is reported and the setup or uninstaller stops before touching a file.
 ;
 ; FindWindow sees the windows of this session's desktop, so a spooler in
-; another user's session is not found; its file stays locked and NSIS's own
-; "cannot write" prompt then says so.
+; another user's session is not found and goes on running; the program is
+; replaced or removed around it (replace_program.nsh).
 ;
 ; The functions are built twice, once for the uninstaller ("un." prefix), as
 ; NSIS requires for code both of them call.
