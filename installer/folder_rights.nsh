@@ -17,7 +17,10 @@
 ; - The folder, new or not, then gets Program Files' rights of its own,
 ;   wherever it is: Administrators and SYSTEM may change it, Users may read
 ;   and run, and nothing is inherited from its parent (on C:\ that would let
-;   Authenticated Users create and change files).
+;   Authenticated Users create and change files). On XP it is also given to
+;   Administrators, so that another administrator's upgrade takes it.
+; - It is looked at again once nobody else can write there: a folder that a
+;   user made, or filled, between the first look and then is refused too.
 ; - The files of an earlier install are written afresh rather than over,
 ;   so none keeps an owner or rights of its own (setup.nsi).
 ;
@@ -35,10 +38,11 @@
 !define SID_AUTHENTICATED_USERS "S-1-5-11"
 !define SID_TRUSTED_INSTALLER "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
 
-; Program Files' rights, protected from inheritance (P), for SetNamedSecurityInfo:
-; full control for Administrators and SYSTEM, read and execute (0x1200a9)
-; for Users, each for the folder and everything in it.
-!define PROGRAM_FILES_DACL "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)"
+; Program Files' rights, protected from inheritance (P), for
+; SetNamedSecurityInfo: full control for Administrators and SYSTEM, read and
+; execute (0x1200a9) for Users, each for the folder and everything in it;
+; the owner Administrators.
+!define PROGRAM_FILES_SDDL "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)"
 
 !define SE_FILE_OBJECT 1
 !define OWNER_SECURITY_INFORMATION 0x1
@@ -205,29 +209,43 @@ Function runTool
     Pop $0
 FunctionEnd
 
-; Windows XP: the folder's whole list of rights replaced by Program Files'
-; rights, in one call; leaves 0 or the Windows error code.
-Function setProgramFilesDacl
+; Windows XP: the folder's whole list of rights replaced by Program Files',
+; in one call, then its owner; leaves 0 or the Windows error code of the
+; rights. The owner is the rights' sequel, which the new rights allow; a
+; folder left to the administrator who made it is safe all the same.
+Function setProgramFilesSecurity
     Push $0
     Push $1
     Push $2
     Push $3
     Push $4
-    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${PROGRAM_FILES_DACL}", i 1, *p .r1, p 0) i .r0 ?e'
+    Push $5
+    Push $6
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${PROGRAM_FILES_SDDL}", i 1, *p .r1, p 0) i .r0 ?e'
     Pop $2  ; the last error
     ${If} $0 = 0
         StrCpy $0 $2
     ${Else}
-        System::Call 'advapi32::GetSecurityDescriptorDacl(p r1, *i .r2, *p .r3, *i .r4) i .r0'
+        System::Call 'advapi32::GetSecurityDescriptorOwner(p r1, *p .r5, *i .r6) i .r0'
+        System::Call 'advapi32::GetSecurityDescriptorDacl(p r1, *i .r2, *p .r3, *i .r6) i .r4'
         ${If} $0 = 0
+        ${OrIf} $4 = 0
         ${OrIf} $2 = 0
-            StrCpy $0 87  ; ERROR_INVALID_PARAMETER: the SDDL holds no list
+            StrCpy $0 87  ; ERROR_INVALID_PARAMETER: the SDDL lacks a part
         ${Else}
-            DetailPrint "Setting the rights of $INSTDIR to ${PROGRAM_FILES_DACL}"
+            DetailPrint "Setting the rights of $INSTDIR to ${PROGRAM_FILES_SDDL}"
             System::Call 'advapi32::SetNamedSecurityInfoW(w "$INSTDIR", i ${SE_FILE_OBJECT}, i ${PROTECTED_DACL_INFORMATION}, p 0, p 0, p r3, p 0) i .r0'
+            ${If} $0 = 0
+                System::Call 'advapi32::SetNamedSecurityInfoW(w "$INSTDIR", i ${SE_FILE_OBJECT}, i ${OWNER_SECURITY_INFORMATION}, p r5, p 0, p 0, p 0) i .r4'
+                ${If} $4 <> 0
+                    DetailPrint "$INSTDIR stays owned by this account (error $4)."
+                ${EndIf}
+            ${EndIf}
         ${EndIf}
         System::Call 'kernel32::LocalFree(p r1)'
     ${EndIf}
+    Pop $6
+    Pop $5
     Pop $4
     Pop $3
     Pop $2
@@ -269,12 +287,18 @@ Function secureInstallFolder
             Pop $0
         ${EndIf}
     ${Else}
-        Call setProgramFilesDacl
+        Call setProgramFilesSecurity
         Pop $0
     ${EndIf}
     ${If} $0 != 0
         MessageBox MB_OK|MB_ICONSTOP "The rights of $INSTDIR could not be limited to administrators ($0). Choose a folder in Program Files." /SD IDOK
         Abort "The rights of $INSTDIR could not be set."
+    ${EndIf}
+    Call installFolderProblem
+    Pop $0
+    ${If} $0 != ""
+        MessageBox MB_OK|MB_ICONSTOP "$0" /SD IDOK
+        Abort "$0"
     ${EndIf}
     Pop $0
 FunctionEnd

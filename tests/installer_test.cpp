@@ -374,6 +374,21 @@ BOOL CALLBACK findSetupWindow(HWND window, LPARAM found)
     return FALSE;
 }
 
+// The same for a spooler's main window, shown or not.
+BOOL CALLBACK findSpoolerWindowOf(HWND window, LPARAM found)
+{
+    SetupWindow* spooler = reinterpret_cast<SetupWindow*>(found);
+    char name[64] = "";
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    GetClassNameA(window, name, sizeof(name));
+    if (processId != spooler->processId || lstrcmpA(name, "FQSpoolClass") != 0) {
+        return TRUE;
+    }
+    spooler->window = window;
+    return FALSE;
+}
+
 // The page a setup window shows: each page is a dialog of its own inside
 // it. nullptr for a message box.
 HWND shownPage(HWND window)
@@ -586,25 +601,8 @@ protected:
 
     HWND spoolerWindowOnTheOtherDesktop()
     {
-        struct Search {
-            DWORD processId;
-            HWND window;
-        } search = {otherSpooler.dwProcessId, nullptr};
-        EnumDesktopWindows(
-            otherDesktop,
-            [](HWND window, LPARAM found) -> BOOL {
-                Search* search = reinterpret_cast<Search*>(found);
-                char name[64] = "";
-                DWORD processId = 0;
-                GetWindowThreadProcessId(window, &processId);
-                GetClassNameA(window, name, sizeof(name));
-                if (processId != search->processId || lstrcmpA(name, "FQSpoolClass") != 0) {
-                    return TRUE;
-                }
-                search->window = window;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&search));
+        SetupWindow search = {otherSpooler.dwProcessId, nullptr};
+        EnumDesktopWindows(otherDesktop, findSpoolerWindowOf, reinterpret_cast<LPARAM>(&search));
         return search.window;
     }
 
