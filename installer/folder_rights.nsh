@@ -253,17 +253,24 @@ Function setProgramFilesSecurity
     Exch $0
 FunctionEnd
 
-; Refuses a folder that isn't the setup's (installFolderProblem), then gives
-; the install folder Program Files' rights. Stops the setup before any file
-; is written if it can't: the folder would stay open to every user.
-Function secureInstallFolder
+; Stops the setup, before anything is touched, if the install folder isn't
+; the setup's (installFolderProblem).
+Function refuseForeignInstallFolder
     Push $0
     Call installFolderProblem
     Pop $0
     ${If} $0 != ""
-        MessageBox MB_OK|MB_ICONSTOP "$0" /SD IDOK
-        Abort "$0"
+        Push $0
+        Call stopSetup
     ${EndIf}
+    Pop $0
+FunctionEnd
+
+; Gives the install folder Program Files' rights, then looks at it once
+; more. Stops the setup before any file is written if either fails: the
+; folder would stay open to every user, or is not the setup's.
+Function secureInstallFolder
+    Push $0
     CreateDirectory "$INSTDIR"
     ${If} ${AtLeastWinVista}
         ; A folder made earlier may carry entries of its own besides what it
@@ -291,14 +298,14 @@ Function secureInstallFolder
         Pop $0
     ${EndIf}
     ${If} $0 != 0
-        MessageBox MB_OK|MB_ICONSTOP "The rights of $INSTDIR could not be limited to administrators ($0). Choose a folder in Program Files." /SD IDOK
-        Abort "The rights of $INSTDIR could not be set."
+        Push "The rights of $INSTDIR could not be limited to administrators ($0). Choose a folder in Program Files."
+        Call stopSetup
     ${EndIf}
     Call installFolderProblem
     Pop $0
     ${If} $0 != ""
-        MessageBox MB_OK|MB_ICONSTOP "$0" /SD IDOK
-        Abort "$0"
+        Push $0
+        Call stopSetup
     ${EndIf}
     Pop $0
 FunctionEnd

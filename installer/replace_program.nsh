@@ -77,31 +77,27 @@ FunctionEnd
 
 ; Right after the new program was written beside the old one (the error
 ; flag set if that failed): puts it in place, asking again while the user
-; wants to. Otherwise the earlier version stays installed: the spooler this
-; setup ended is started again and the setup stops (silently: exit code 2),
-; before anything is registered.
+; wants to. Otherwise the earlier version stays installed and the setup
+; stops (stopSetup), before anything is registered.
 Function putNewProgramInPlace
     Push $0
     ${If} ${Errors}
-        StrCpy $0 1
-    ${Else}
-        ${Do}
-            Call swapInNewProgram
-            Pop $0
-            ${If} $0 = 0
-                ${Break}
-            ${EndIf}
-            MessageBox MB_RETRYCANCEL|MB_ICONSTOP "$INSTDIR\${PROGRAM_FILE} is in use and could not be replaced, so the installed version stays. Close whatever holds it open, then click Retry." /SD IDCANCEL IDRETRY +2
-            ${Break}
-        ${Loop}
-    ${EndIf}
-    ${If} $0 <> 0
         Delete "$INSTDIR\${NEW_PROGRAM_FILE}"
-        ${If} $spoolerWasRunning == 1
-            Call startSpoolerUnlessRunning
-        ${EndIf}
-        Abort "$INSTDIR\${PROGRAM_FILE} could not be replaced."
+        Push "The new $INSTDIR\${PROGRAM_FILE} could not be written, so the installed version stays."
+        Call stopSetup
     ${EndIf}
+    ${Do}
+        Call swapInNewProgram
+        Pop $0
+        ${If} $0 = 0
+            ${Break}
+        ${EndIf}
+        MessageBox MB_RETRYCANCEL|MB_ICONSTOP "$INSTDIR\${PROGRAM_FILE} is in use and could not be replaced, so the installed version stays. Close whatever holds it open, then click Retry." /SD IDCANCEL IDRETRY replaceAgain
+        Delete "$INSTDIR\${NEW_PROGRAM_FILE}"
+        Push ""  ; said already
+        Call stopSetup
+        replaceAgain:
+    ${Loop}
     Pop $0
 FunctionEnd
 

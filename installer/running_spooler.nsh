@@ -87,6 +87,21 @@ FunctionEnd
 !insertmacro runningSpoolerFunctions ""
 !insertmacro runningSpoolerFunctions "un."
 
+; Stops the setup before anything is registered, with the sentence on the
+; stack shown in a box first unless it is "" (a silent setup only writes it
+; to its details, and ends with exit code 2). A spooler this setup ended is
+; started again, from the program still installed.
+Function stopSetup
+    Exch $0
+    ${If} $0 != ""
+        MessageBox MB_OK|MB_ICONSTOP "$0" /SD IDOK
+    ${EndIf}
+    ${If} $spoolerWasRunning == 1
+        Call startSpoolerUnlessRunning
+    ${EndIf}
+    Abort "$0"
+FunctionEnd
+
 ; Starts the installed spooler unless one already runs, so the finish page's
 ; option and the restart after an upgrade never make two. It is started as
 ; the logged-on user, by the desktop shell (shell_start.nsh); where the shell

@@ -97,7 +97,9 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 
 Section "${PRODUCT_NAME}" sectionProgram
     SectionIn RO
-    ; Before any file is touched: a running spooler holds its program file.
+    ; Before anything is touched, a folder that isn't the setup's is refused;
+    ; then the running spooler, which holds its program file, is ended.
+    Call refuseForeignInstallFolder
     Call endRunningSpooler
     Call secureInstallFolder
 

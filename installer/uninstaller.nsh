@@ -28,7 +28,7 @@ Section "Uninstall"
     ${If} $removedAtRestart = 1
         ; Windows deletes a folder then only if it is empty by then.
         System::Call 'kernel32::MoveFileExW(w "$INSTDIR", p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT}) i .r0'
-        MessageBox MB_OK|MB_ICONINFORMATION "${PRODUCT_NAME} is still running for another user; its program is removed when Windows restarts." /SD IDOK
+        MessageBox MB_OK|MB_ICONINFORMATION "$INSTDIR\${PROGRAM_FILE} is still in use, by another user's spooler perhaps; it is removed when Windows restarts." /SD IDOK
     ${EndIf}
     ; Last: while the entry is there, the uninstall can be run again.
     DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -169,33 +169,23 @@ FILETIME lastWriteTime(const std::string& path)
     return data.ftLastWriteTime;
 }
 
-// The machine's list of files to rename or delete at the next restart
-// (MoveFileEx with MOVEFILE_DELAY_UNTIL_REBOOT), as it is stored: pairs of
-// names, an empty second name for a deletion. Whether it was there at all.
-bool readPendingRenames(std::vector<char>* stored)
+// Whether MoveFileEx (MOVEFILE_DELAY_UNTIL_REBOOT) marked the file for
+// deletion at the next restart. The machine's list holds pairs of names,
+// an empty second name for a deletion, and ends with an empty first name.
+bool markedForDeletionAtRestart(const std::string& path)
 {
     HKEY key;
-    stored->clear();
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, sessionManagerKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
         return false;
     }
     DWORD size = 0;
-    bool found = RegQueryValueExA(key, pendingRenamesValue, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS;
-    if (found) {
-        stored->resize(size + 2);
-        found = RegQueryValueExA(key, pendingRenamesValue, nullptr, nullptr,
-                                 reinterpret_cast<BYTE*>(stored->data()), &size) == ERROR_SUCCESS;
+    std::vector<char> stored;
+    if (RegQueryValueExA(key, pendingRenamesValue, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+        // Two more zeros than the value, so that no read below runs past it.
+        stored.resize(size + 2);
+        RegQueryValueExA(key, pendingRenamesValue, nullptr, nullptr, reinterpret_cast<BYTE*>(stored.data()), &size);
     }
     RegCloseKey(key);
-    return found;
-}
-
-bool markedForDeletionAtRestart(const std::string& path)
-{
-    std::vector<char> stored;
-    readPendingRenames(&stored);
-    // The list ends with an empty first name; the vector ends with two more
-    // zeros than the value, so neither read below runs past it.
     for (size_t at = 0; at + 1 < stored.size() && stored[at] != '\0';) {
         std::string source = stored.data() + at;
         at += source.size() + 1;
@@ -454,7 +444,6 @@ protected:
         folder = shellFolder(CSIDL_PROGRAM_FILES) + "\\" SPOOLER_PRODUCT_NAME;
         program = folder + "\\" SPOOLER_EXE_NAME;
         shortcut = shellFolder(CSIDL_COMMON_PROGRAMS) + "\\" SPOOLER_PRODUCT_NAME ".lnk";
-        hadPendingRenames = readPendingRenames(&pendingRenames);
     }
 
     void TearDown() override
@@ -480,7 +469,7 @@ protected:
         if (!windowsVersionKey.empty()) {
             RegDeleteKeyA(HKEY_CURRENT_USER, windowsVersionKey.c_str());
         }
-        restorePendingRenames();
+        forgetPendingRenames();
         SetEnvironmentVariableA("FERNQUILL_RECORD_FILE", nullptr);
         SetEnvironmentVariableA("FERNQUILL_RECORD_EXIT", nullptr);
         removeRegistryValues();
@@ -565,6 +554,26 @@ protected:
     std::string program;
     std::string shortcut;
     SpoolerProcess spooler;
+    // Makes the installed version look older: its entry says 1.0.0, and its
+    // program was written in 2001 (oldProgramTime); the setup writes the
+    // program with the time it was built.
+    bool makeTheInstalledVersionOld()
+    {
+        HKEY entry;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, uninstallKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &entry) != ERROR_SUCCESS) {
+            return false;
+        }
+        LONG set = RegSetValueExA(entry, "DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>("1.0.0"), 6);
+        RegCloseKey(entry);
+        HANDLE file = CreateFileA(program.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (set != ERROR_SUCCESS || file == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        BOOL timed = SetFileTime(file, nullptr, nullptr, &oldProgramTime);
+        CloseHandle(file);
+        return timed != FALSE;
+    }
+
     // Makes the setup see Windows XP (Wine's version for one program, by
     // its file name); TearDown takes it back.
     bool makeTheSetupSeeWindowsXp()
@@ -637,28 +646,21 @@ protected:
         }
     }
 
-    // What the tests marked for the next restart goes from the list again,
-    // so that the prefix's next start doesn't act on it.
-    void restorePendingRenames()
+    // The test prefix starts with no list; what the setup marked goes, so
+    // that the prefix's next start doesn't delete a later test's files.
+    void forgetPendingRenames()
     {
         HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, sessionManagerKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
-            return;
-        }
-        if (hadPendingRenames) {
-            RegSetValueExA(key, pendingRenamesValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(pendingRenames.data()),
-                           static_cast<DWORD>(pendingRenames.size() - 2));
-        } else {
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, sessionManagerKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
             RegDeleteValueA(key, pendingRenamesValue);
+            RegCloseKey(key);
         }
-        RegCloseKey(key);
     }
 
     std::vector<std::string> replacedTools;
     std::vector<std::string> overriddenTools;
     std::string windowsVersionKey;
-    std::vector<char> pendingRenames;
-    bool hadPendingRenames = false;
+    const FILETIME oldProgramTime = {0, 0x01C0D000};
     HDESK otherDesktop = nullptr;
     PROCESS_INFORMATION otherSpooler = {};
 };
@@ -955,15 +957,7 @@ namespace {
 TEST_F(InstallerTest, UpgradeReplacesTheProgramThatASpoolerOfAnotherSessionRuns)
 {
     ASSERT_EQ(0, install());
-    HKEY entry;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, uninstallKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &entry));
-    RegSetValueExA(entry, "DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>("1.0.0"), 6);
-    RegCloseKey(entry);
-    FILETIME installed = {0, 0x01C0D000};  // 2001
-    HANDLE file = CreateFileA(program.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &installed));
-    CloseHandle(file);
+    ASSERT_TRUE(makeTheInstalledVersionOld());
     ASSERT_NE(nullptr, startSpoolerOnTheOtherDesktop());
     ASSERT_EQ(nullptr, FindWindowA("FQSpoolClass", nullptr)) << "the setup would see it";
 
@@ -973,7 +967,7 @@ TEST_F(InstallerTest, UpgradeReplacesTheProgramThatASpoolerOfAnotherSessionRuns)
     EXPECT_TRUE(readString(uninstallKey, "DisplayVersion", &version));
     EXPECT_EQ(FERNQUILL_VERSION_TEXT, version);
     FILETIME replaced = lastWriteTime(program);
-    EXPECT_NE(0, CompareFileTime(&installed, &replaced)) << "the program was not replaced";
+    EXPECT_NE(0, CompareFileTime(&oldProgramTime, &replaced)) << "the program was not replaced";
     EXPECT_EQ(FERNQUILL_VERSION_TEXT, versionField(program, "ProductVersion"));
     const std::string aside = program + ".1.old";
     EXPECT_TRUE(exists(aside));
@@ -991,11 +985,7 @@ TEST_F(InstallerTest, UpgradeReplacesTheProgramThatASpoolerOfAnotherSessionRuns)
 TEST_F(InstallerTest, SilentSetupThatCanNotReplaceTheProgramFailsAndKeepsTheInstalledVersion)
 {
     ASSERT_EQ(0, install());
-    HKEY entry;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, uninstallKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &entry));
-    RegSetValueExA(entry, "DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>("1.0.0"), 6);
-    RegCloseKey(entry);
-    FILETIME installed = lastWriteTime(program);
+    ASSERT_TRUE(makeTheInstalledVersionOld());
     HANDLE held = CreateFileA(program.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
 
@@ -1006,7 +996,7 @@ TEST_F(InstallerTest, SilentSetupThatCanNotReplaceTheProgramFailsAndKeepsTheInst
     EXPECT_TRUE(readString(uninstallKey, "DisplayVersion", &version));
     EXPECT_EQ("1.0.0", version);
     FILETIME kept = lastWriteTime(program);
-    EXPECT_EQ(0, CompareFileTime(&installed, &kept)) << "the program was changed";
+    EXPECT_EQ(0, CompareFileTime(&oldProgramTime, &kept)) << "the program was changed";
     EXPECT_FALSE(exists(program + ".new"));
     EXPECT_FALSE(exists(program + ".1.old"));
     EXPECT_EQ(1, entriesNamed(SPOOLER_PRODUCT_NAME));
