@@ -172,7 +172,7 @@ Function installFolderProblem
             ${If} $0 == ""
                 StrCpy $0 "unknown"
             ${EndIf}
-            StrCpy $3 "The folder $INSTDIR already exists and belongs to another account ($0), so any user could have put files in it; choose another folder, or remove it first."
+            StrCpy $3 "The folder $INSTDIR already exists and belongs to another account ($0), which can change what is in it; choose another folder, or remove it first."
         ${Else}
             FindFirst $0 $1 "$INSTDIR\*.*"
             ${DoWhile} $1 != ""
