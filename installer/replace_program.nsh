@@ -104,13 +104,28 @@ FunctionEnd
 Var removedAtRestart  ; 1 once something was marked for deletion at restart
 Var notRemoved        ; 1 if something could be neither deleted nor marked
 
-; Deletes the file on the stack, or marks it for deletion when Windows
-; restarts if it is in use.
+; Deletes the file on the stack or, if it is in use, marks it for deletion
+; when Windows restarts. The program is renamed aside first where it can
+; be: marked under its own name, the restart would delete the program of a
+; setup run before it.
 Function un.removeFile
     Exch $0
     Push $1
+    Push $2
     Delete "$0"
     ${If} ${FileExists} "$0"
+        StrCpy $1 $0 "" -4
+        ${If} $1 != ".old"
+            ${For} $1 1 99
+                ${IfNot} ${FileExists} "$INSTDIR\${PROGRAM_FILE}.$1.old"
+                    System::Call 'kernel32::MoveFileExW(w r0, w "$INSTDIR\${PROGRAM_FILE}.$1.old", i 0) i .r2'
+                    ${If} $2 <> 0
+                        StrCpy $0 "$INSTDIR\${PROGRAM_FILE}.$1.old"
+                    ${EndIf}
+                    ${Break}
+                ${EndIf}
+            ${Next}
+        ${EndIf}
         System::Call 'kernel32::MoveFileExW(w r0, p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT}) i .r1'
         ${If} $1 <> 0
             StrCpy $removedAtRestart 1
@@ -120,6 +135,7 @@ Function un.removeFile
             DetailPrint "$0 is in use and could not be marked for deletion."
         ${EndIf}
     ${EndIf}
+    Pop $2
     Pop $1
     Pop $0
 FunctionEnd
