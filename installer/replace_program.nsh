@@ -22,9 +22,10 @@
 ; scanner or a backup reading the file): then nothing is changed, the earlier
 ; version stays installed, and the setup says so and fails.
 ;
-; The uninstaller deletes the program, or, while it is in use, marks it and
-; the folder for deletion when Windows restarts. Should even that fail, it
-; keeps its Programs and Features entry and itself, so it can be run again.
+; The uninstaller deletes the program or, while it is in use, renames it
+; aside and marks it and the folder for deletion when Windows restarts.
+; Should even that fail, it keeps its Programs and Features entry and
+; itself, so it can be run again.
 
 !define MOVEFILE_REPLACE_EXISTING 1
 !define MOVEFILE_DELAY_UNTIL_REBOOT 4
