@@ -7,6 +7,9 @@
 !searchparse /file "../app/resource.h" '#define SPOOLER_EXE_NAME "' PROGRAM_FILE '"'
 
 !define UNINSTALLER_FILE "uninstall.exe"
+; The new program while it is written, before it takes the program's name
+; (replace_program.nsh).
+!define NEW_PROGRAM_FILE "${PROGRAM_FILE}.new"
 
 ; Programs and Features. The key name never changes, so every version
 ; installs into the same entry.

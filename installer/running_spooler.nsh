@@ -8,8 +8,8 @@
 ; end is reported and the setup or uninstaller stops before touching a file.
 ;
 ; FindWindow sees the windows of this session's desktop, so a spooler in
-; another user's session is not found; its file stays locked and NSIS's own
-; "cannot write" prompt then says so.
+; another user's session is not found and goes on running; the program is
+; replaced or removed around it (replace_program.nsh).
 ;
 ; The functions are built twice, once for the uninstaller ("un." prefix), as
 ; NSIS requires for code both of them call.
@@ -86,6 +86,21 @@ FunctionEnd
 
 !insertmacro runningSpoolerFunctions ""
 !insertmacro runningSpoolerFunctions "un."
+
+; Stops the setup before anything is registered, with the sentence on the
+; stack shown in a box first unless it is "" (a silent setup only writes it
+; to its details, and ends with exit code 2). A spooler this setup ended is
+; started again, from the program still installed.
+Function stopSetup
+    Exch $0
+    ${If} $0 != ""
+        MessageBox MB_OK|MB_ICONSTOP "$0" /SD IDOK
+    ${EndIf}
+    ${If} $spoolerWasRunning == 1
+        Call startSpoolerUnlessRunning
+    ${EndIf}
+    Abort "$0"
+FunctionEnd
 
 ; Starts the installed spooler unless one already runs, so the finish page's
 ; option and the restart after an upgrade never make two. It is started as

@@ -22,7 +22,10 @@
 ;                         starting it again
 ;   shell_start.nsh       starting it as the logged-on user, not elevated
 ;   options.nsh           the log-on entry and "Start the spooler now"
-;   folder_rights.nsh     Program Files' rights for a folder chosen elsewhere
+;   replace_program.nsh   replacing and removing the program while spoolers
+;                         of other sessions run it
+;   folder_rights.nsh     the install folder: refused unless it is the
+;                         setup's own, and given Program Files' rights
 ;   uninstaller.nsh       what the uninstaller removes
 Unicode true
 !ifdef TEST_AMD64
@@ -89,21 +92,34 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 !include "shell_start.nsh"
 !include "folder_rights.nsh"
 !include "running_spooler.nsh"
+!include "replace_program.nsh"
 !include "uninstaller.nsh"
 
 Section "${PRODUCT_NAME}" sectionProgram
     SectionIn RO
-    ; Before any file is touched: a running spooler holds its program file.
+    ; Before anything is touched, a folder that isn't the setup's is refused;
+    ; then the running spooler, which holds its program file, is ended.
+    Call refuseForeignInstallFolder
     Call endRunningSpooler
-    Call giveProgramFilesRights
+    Call secureInstallFolder
 
     SetOutPath "$INSTDIR"
+    ; First the program, which a spooler of another session may be running:
+    ; written beside the old one, then put in its place. If that can't be
+    ; done, the setup stops here and the earlier version stays registered.
+    Delete "$INSTDIR\${NEW_PROGRAM_FILE}"
+    ClearErrors
     ${If} ${RunningX64}
-        File "/oname=${PROGRAM_FILE}" "${EXE64}"
+        File "/oname=${NEW_PROGRAM_FILE}" "${EXE64}"
     ${Else}
-        File "/oname=${PROGRAM_FILE}" "${EXE32}"
+        File "/oname=${NEW_PROGRAM_FILE}" "${EXE32}"
     ${EndIf}
+    Call putNewProgramInPlace
+    ; Written afresh, not over an earlier install's files, which would keep
+    ; whatever owner and rights they had.
+    Delete "$INSTDIR\LICENSE.txt"
     File "/oname=LICENSE.txt" "${LICENSE}"
+    Delete "$INSTDIR\${UNINSTALLER_FILE}"
     WriteUninstaller "$INSTDIR\${UNINSTALLER_FILE}"
 
     SetShellVarContext all
