@@ -50,6 +50,12 @@ const int spoolRecordCountOffset = 76;
 // stream's buffer can't be had. The position starts at 0.
 SpoolStream* openSpoolStream(const char* path);
 
+// The same over a C stream already open for reading, which the stream then
+// owns: closed with it, or at once when nullptr is returned. A program that
+// has read a file whole, to check it before use, renders those very bytes
+// through a memory stream (fmemopen) instead of opening the file again.
+SpoolStream* openSpoolStreamOnFile(std::FILE* file);
+
 // Closes the file and frees the stream. Accepts nullptr.
 void closeSpoolStream(SpoolStream* stream);
 
