@@ -15,6 +15,8 @@
 #ifndef FERNQUILL_UNIX_FOLDER_WATCH_H
 #define FERNQUILL_UNIX_FOLDER_WATCH_H
 
+#include <signal.h>
+
 struct FolderWatch;
 
 // A watch over no folder yet; nullptr when the system gives none (every
@@ -32,9 +34,13 @@ void forgetUnwantedFolders(FolderWatch* watch);
 int addWatchedFolder(FolderWatch* watch, const char* path);
 
 // Waits up to timeoutMs (-1: without limit) for a change in any watched
-// folder, and takes in every change that has happened. Returns 1 when
-// something changed, 0 when the time ran out, -1 when the watch failed.
-int waitForFolderChange(FolderWatch* watch, int timeoutMs);
+// folder, and takes in every change that has happened. waitMask is the
+// signal mask while waiting (as ppoll takes it): a program that blocks its
+// stop signals everywhere else unblocks them here, so a signal that came
+// while it was busy ends the wait instead of being missed. Returns 1 when
+// something changed, 0 when the time ran out or a signal came, -1 when the
+// watch failed.
+int waitForFolderChange(FolderWatch* watch, int timeoutMs, const sigset_t* waitMask);
 
 void closeFolderWatch(FolderWatch* watch);
 

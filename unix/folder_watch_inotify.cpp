@@ -129,10 +129,11 @@ int addWatchedFolder(FolderWatch* watch, const char* path)
     return 0;
 }
 
-int waitForFolderChange(FolderWatch* watch, int timeoutMs)
+int waitForFolderChange(FolderWatch* watch, int timeoutMs, const sigset_t* waitMask)
 {
     struct pollfd ready = {watch->descriptor, POLLIN, 0};
-    int result = poll(&ready, 1, timeoutMs);
+    struct timespec timeout = {timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
+    int result = ppoll(&ready, 1, timeoutMs < 0 ? nullptr : &timeout, waitMask);
     if (result < 0) {
         return errno == EINTR ? 0 : -1;
     }

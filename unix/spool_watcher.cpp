@@ -1,6 +1,7 @@
 #include "unix/spool_watcher.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 
 #include "unix/cups_printer.h"
 #include "unix/folder_watch.h"
@@ -78,6 +80,7 @@ int unprintedCount;        // --once: new files that could not be printed
 char** unreadableFolders;  // said once each
 size_t unreadableCount;
 volatile sig_atomic_t stopRequested;
+sigset_t waitMask;         // the signal mask while waiting: stop signals let in
 
 // ---- Time and files -----------------------------------------------------
 
@@ -516,6 +519,7 @@ void handleSettledFile(TrackedFile* file)
     SpoolCheck check = checkSpoolBytes(bytes, size, reason, sizeof reason);
     if (bytesPrinted(state, file->seen.size, hash)) {
         // Rewritten unchanged, or with an old time stamp: noted, not printed.
+        saySkipped(file, hash, "%s holds the job printed before%s; not printed again", "");
         record(*file, hash);
         file->handled = true;
     } else if (check == spoolNotWhole) {
@@ -600,6 +604,14 @@ bool anyFileWaiting()
 void requestStop(int)
 {
     stopRequested = 1;
+}
+
+// Without a folder watch: sleeps, but not past a stop signal. Returns 0.
+int sleepUnlessStopped(int milliseconds)
+{
+    struct timespec timeout = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+    ppoll(nullptr, 0, &timeout, &waitMask);
+    return 0;
 }
 
 // One watcher per user: a second one (a sync tool's --once hook beside the
@@ -717,11 +729,17 @@ int runSpoolWatcher(const WatchSettings& watchSettings)
         freeWatchState(&state);
         return settings->once ? 0 : 1;
     }
+    // The stop signals are let in only while waiting: a job under way is
+    // finished and recorded first.
     struct sigaction stop = {};
     stop.sa_handler = requestStop;
-    sigaction(SIGTERM, &stop, nullptr);
-    sigaction(SIGINT, &stop, nullptr);
-    sigaction(SIGHUP, &stop, nullptr);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaction(signal, &stop, nullptr);
+        sigaddset(&stopSignals, signal);
+    }
+    sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
     std::signal(SIGPIPE, SIG_IGN);
 
     folderWatch = openFolderWatch();
@@ -742,10 +760,8 @@ int runSpoolWatcher(const WatchSettings& watchSettings)
             untilPoll = untilPoll < 0 ? 0 : untilPoll;
             timeoutMs = timeoutMs < 0 || untilPoll < timeoutMs ? untilPoll : timeoutMs;
         }
-        int changed = folderWatch != nullptr ? waitForFolderChange(folderWatch, timeoutMs)
-                                             : (usleep(static_cast<useconds_t>(timeoutMs < 0 ? pollIntervalMs
-                                                                                               : timeoutMs) * 1000),
-                                                0);
+        int changed = folderWatch != nullptr ? waitForFolderChange(folderWatch, timeoutMs, &waitMask)
+                                             : sleepUnlessStopped(timeoutMs < 0 ? pollIntervalMs : timeoutMs);
         if (changed < 0) {
             logEvent("the folder watch failed: %s; polling every folder from now on", std::strerror(errno));
             closeFolderWatch(folderWatch);
@@ -753,7 +769,7 @@ int runSpoolWatcher(const WatchSettings& watchSettings)
         }
         if (changed > 0) {
             // The rest of the burst comes in before the look.
-            waitForFolderChange(folderWatch, burstMs);
+            waitForFolderChange(folderWatch, burstMs, &waitMask);
         }
         lookAtFolders();
         lastLookMs = nowMs();
