@@ -47,6 +47,9 @@ buildPackages=(
     # spool_to_pdf writes its PDF with libharu and reads zip archives with
     # libzip; its tests read the PDF back with Poppler's tools (above).
     libhpdf-dev libzip-dev
+    # spool_watch prints through libcups; its tests start a CUPS scheduler
+    # of their own (cupsd, from cups-daemon) with a queue of their own.
+    libcups2-dev cups-daemon
 )
 
 export WINEDEBUG=-all
@@ -212,6 +215,12 @@ buildSetup() {
     makensis -V2 "${target[@]}" -DVERSION="$version" -DEXE64="$exe64" -DEXE32="$exe32" \
         -DLICENSE="$repo/LICENSE" -DOUTFILE="$outfile" "$repo/installer/setup.nsi"
 }
+
+# ---- The Linux package (fernquill-tools_<version>_amd64.deb) -----------------
+
+# What building the .deb needs: the native tools' libraries and dpkg's own
+# tools (dpkg-deb, and dpkg-shlibdeps for its dependencies).
+debPackages=(cmake make g++ zlib1g-dev libhpdf-dev libzip-dev libcups2-dev dpkg-dev)
 
 # ---- The web page (web/) -----------------------------------------------------
 
