@@ -403,6 +403,22 @@ TEST_F(SpoolWatchTest, BadFilesAreSaidOnceAndNeverPrinted)
     EXPECT_EQ(cups_.jobFiles().size(), 1u) << log();
 }
 
+TEST_F(SpoolWatchTest, AStateFileThatCantBeWrittenIsSaidOnceAndJobsStillPrint)
+{
+    std::string folder = home_ + "/pilot";
+    fs::create_directories(folder);
+    // The state's folder is a file: nothing can be made or written there.
+    fs::remove_all(home_ + "/state");
+    std::ofstream(home_ + "/state") << "in the way\n";
+    startWatcher({"--settle", settleOption, folder});
+    ASSERT_TRUE(waitForLog("watching 1 folder")) << log();
+    for (int job = 1; job <= 2; job++) {
+        writeInPieces(folder + "/Fernquill Spool File.pdb", jobFor("unwritable " + std::to_string(job)));
+        ASSERT_EQ(cups_.waitForJobs(job, 20000), static_cast<size_t>(job)) << log();
+    }
+    EXPECT_EQ(logCount("cannot write " + home_ + "/state/fernquill/spool_watch.state"), 1u) << log();
+}
+
 // ---- --once and --pdf-dir -------------------------------------------------------------
 
 TEST_F(SpoolWatchTest, OnceHandlesWhatIsNewAndExits)

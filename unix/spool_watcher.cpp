@@ -647,13 +647,11 @@ int lockState()
     return descriptor;
 }
 
-int loadState()
+// Reads the state file at state.path; a damaged one is said and put aside.
+void loadState()
 {
     char path[maxWatchPathLength + 1];
-    if (defaultStatePath(path, sizeof path) != 0) {
-        logEvent("neither XDG_STATE_HOME nor HOME is set: nowhere to keep what was printed");
-        return -1;
-    }
+    std::snprintf(path, sizeof path, "%s", state.path);
     int line = 0;
     int loaded = loadWatchState(path, &state, &line);
     if (loaded == -1) {
@@ -665,7 +663,6 @@ int loadState()
     } else if (loaded == -2) {
         logEvent("cannot read %s: %s; the spool files there now count as printed", path, std::strerror(errno));
     }
-    return 0;
 }
 
 void sayFolders()
@@ -720,13 +717,13 @@ int runSpoolWatcher(const WatchSettings& watchSettings)
         bool there = access(watchSettings.folders[f], F_OK) == 0;
         folders[f] = {watchSettings.folders[f], false, there ? 0 : errno};
     }
-    if (loadState() != 0) {
+    if (defaultStatePath(state.path, sizeof state.path) != 0) {
+        logEvent("neither XDG_STATE_HOME nor HOME is set: nowhere to keep what was printed");
         return 1;
     }
     int lock = lockState();
     if (lock == -1) {
         logEvent("another spool_watch is running for this user (%s.lock); it prints what is new", state.path);
-        freeWatchState(&state);
         return settings->once ? 0 : 1;
     }
     // The stop signals are let in only while waiting: a job under way is
@@ -744,6 +741,7 @@ int runSpoolWatcher(const WatchSettings& watchSettings)
 
     folderWatch = openFolderWatch();
     sayFolders();
+    loadState();
     lookAtFolders();
     if (!state.existed && !settings->printExisting) {
         countPresentFilesAsPrinted();
