@@ -345,6 +345,26 @@ TEST_F(SpoolWatchTest, PrintsEachJobOnceAcrossRestartsRewritesAndADamagedStateFi
     EXPECT_NE(pdfText(cups_.jobFiles().back()).find("after the damage"), std::string::npos);
 }
 
+TEST_F(SpoolWatchTest, AJobMadeAheadIsThrownAwayWhenTheFileChangesBeforeItSettles)
+{
+    std::string folder = home_ + "/pilot";
+    std::string path = folder + "/Fernquill Spool File.pdb";
+    fs::create_directories(folder);
+    startWatcher({"--settle", settleOption, folder});
+    ASSERT_TRUE(waitForLog("watching 1 folder")) << log();
+    // Whole, and quiet long enough for its job to be made ahead; then
+    // written again before it has settled.
+    writeInPieces(path, jobFor("first draft"));
+    sleepMs(settleMs * 2 / 3);
+    writeInPieces(path, jobFor("second draft"));
+    ASSERT_EQ(cups_.waitForJobs(1, 20000), 1u) << log();
+    sleepMs(settleMs + 500);
+    ASSERT_EQ(cups_.jobFiles().size(), 1u) << log();
+    std::string text = pdfText(cups_.jobFiles().front());
+    EXPECT_NE(text.find("second draft"), std::string::npos) << text;
+    EXPECT_EQ(text.find("first draft"), std::string::npos) << text;
+}
+
 TEST_F(SpoolWatchTest, AJobDeliveredWhileCupsIsStoppedPrintsOnceItIsBack)
 {
     std::string folder = home_ + "/palm-sync";

@@ -33,6 +33,10 @@ const int burstMs = 50;
 // A job CUPS could not take is tried again after 1 s, then 2, 4, ... 30.
 const int firstRetryMs = 1000;
 const int lastRetryMs = 30000;
+// How long a settling file must have stayed the same before its job is
+// made ahead: a sync writes in bursts, and the job made after each would be
+// thrown away. Below twice this settling time nothing is made ahead.
+const int quietBeforePreparingMs = 300;
 
 // What tells a file changed since the last look.
 struct FileSignature {
@@ -41,6 +45,17 @@ struct FileSignature {
     int64_t size;
     int64_t modifiedNs;
     int64_t changedNs;
+};
+
+// A job made and ready to go: its PDF, and the printer that gave the media.
+struct PreparedJob {
+    bool ready;
+    FileSignature signature;  // of the file it was made from
+    uint64_t hash;            // of the bytes it was made from
+    SpoolDocument document;
+    CupsPrinter* printer;     // nullptr with --pdf-dir
+    char title[512];          // "<user> <date> <time>"
+    char name[512];           // "<user>-<date>-<time>", the PDF's name
 };
 
 struct WatchedFolder {
@@ -61,6 +76,9 @@ struct TrackedFile {
     int retryDelayMs;
     uint64_t saidHash;    // the bytes the last "skipped" line was about
     bool said;
+    PreparedJob prepared;       // made ahead while the file settles
+    FileSignature preparedFor;  // what the job was last made ahead for
+    bool preparing;             // one is to be made ahead for what is seen
 };
 
 // ---- Process-wide state -------------------------------------------------
@@ -254,6 +272,7 @@ void spoolFileFound(void* context, const char* path, const struct stat& status)
         file->seenSinceMs = look->atMs;
         file->handled = false;
     }
+    file->preparing = !file->handled && !sameSignature(file->preparedFor, signature);
     file->found = !foundUnderOtherPath(file, signature);
 }
 
@@ -420,74 +439,129 @@ void waitForCups(TrackedFile* file, const char* failure)
     waitingForCups = true;
 }
 
-DocumentResult makeDocument(const unsigned char* bytes, size_t size, const SheetLayout& sheet, const char* title,
-                            TrackedFile* file, uint64_t hash, SpoolDocument* document)
+// Makes the job: the printer's media asked for (unless --pdf-dir), the PDF
+// laid out on it. Returns 0; or -1 when CUPS can't be had (failure says
+// why), -2 when every page was refused, -3 when the PDF can't be made.
+int prepareJob(const TrackedFile& file, const unsigned char* bytes, size_t size, uint64_t hash, PreparedJob* job,
+               char* failure, size_t capacity)
 {
-    DocumentResult made = makeSpoolDocument(bytes, size, sheet, title, document);
-    if (made == documentNoPages) {
-        saySkipped(file, hash, "skipped %s (damaged: %s)", "no page could be drawn");
-        file->handled = true;
-    } else if (made == documentFailed) {
-        logEvent("cannot make the PDF of %s (not enough memory, or a PDF library error); trying again later",
-                 file->path);
-        file->retryDelayMs = lastRetryMs;
-        file->retryAtMs = nowMs() + lastRetryMs;
+    *job = PreparedJob{};
+    job->signature = file.seen;
+    job->hash = hash;
+    nameJob(file, job->title, sizeof job->title, job->name, sizeof job->name);
+    SheetLayout sheet = defaultPdfSheet();
+    if (settings->pdfFolder[0] == '\0') {
+        PrinterMedia media;
+        job->printer = openCupsPrinter(settings->printer[0] != '\0' ? settings->printer : nullptr, &media, failure,
+                                       capacity);
+        if (job->printer == nullptr) {
+            return -1;
+        }
+        if (sheetForMedia(media, 300, &sheet) != 0) {
+            sheet = defaultPdfSheet();
+        }
     }
-    return made;
+    DocumentResult made = makeSpoolDocument(bytes, size, sheet, job->title, &job->document);
+    if (made != documentMade) {
+        closeCupsPrinter(job->printer);
+        job->printer = nullptr;
+        return made == documentNoPages ? -2 : -3;
+    }
+    job->ready = true;
+    return 0;
+}
+
+void discardPreparedJob(TrackedFile* file)
+{
+    if (file->prepared.ready) {
+        freeSpoolDocument(&file->prepared.document);
+        closeCupsPrinter(file->prepared.printer);
+    }
+    file->prepared = PreparedJob{};
+}
+
+// While a file settles, its job is made ahead from what it holds once it
+// looks whole, so that once it has settled only a check that the bytes are
+// the same stands between it and CUPS. A file that changes again throws
+// the job away; one that does not look whole is left for the settled look
+// to say.
+void prepareSettlingFile(TrackedFile* file)
+{
+    file->preparedFor = file->seen;
+    file->preparing = false;
+    unsigned char* bytes = nullptr;
+    size_t size = 0;
+    if (readWholeFile(file->path, &bytes, &size) != 0) {
+        return;
+    }
+    struct stat status;
+    uint64_t hash = hashSpoolBytes(bytes, size);
+    char reason[160];
+    if (stat(file->path, &status) == 0 && sameSignature(signatureOf(status), file->seen) &&
+        static_cast<int64_t>(size) == file->seen.size && !bytesPrinted(state, file->seen.size, hash) &&
+        checkSpoolBytes(bytes, size, reason, sizeof reason) == spoolWhole) {
+        discardPreparedJob(file);
+        char failure[512];
+        if (prepareJob(*file, bytes, size, hash, &file->prepared, failure, sizeof failure) != 0) {
+            discardPreparedJob(file);
+        }
+    }
+    std::free(bytes);
 }
 
 // Prints the checked bytes, or writes their PDF; records them once done.
 void printFile(TrackedFile* file, const unsigned char* bytes, size_t size, uint64_t hash)
 {
-    char title[512];
-    char name[512];
-    nameJob(*file, title, sizeof title, name, sizeof name);
-    SpoolDocument document;
-    if (settings->pdfFolder[0] != '\0') {
-        if (makeDocument(bytes, size, defaultPdfSheet(), title, file, hash, &document) != documentMade) {
+    PreparedJob* job = &file->prepared;
+    if (!job->ready || !sameSignature(job->signature, file->seen) || job->hash != hash) {
+        discardPreparedJob(file);
+        char failure[512];
+        int prepared = prepareJob(*file, bytes, size, hash, job, failure, sizeof failure);
+        if (prepared == -1) {
+            waitForCups(file, failure);
+        } else if (prepared == -2) {
+            saySkipped(file, hash, "skipped %s (damaged: %s)", "no page could be drawn");
+            file->handled = true;
+        } else if (prepared == -3) {
+            logEvent("cannot make the PDF of %s (not enough memory, or a PDF library error); trying again later",
+                     file->path);
+            file->retryDelayMs = lastRetryMs;
+            file->retryAtMs = nowMs() + lastRetryMs;
+        }
+        if (prepared != 0) {
+            discardPreparedJob(file);
             return;
         }
+    }
+    const SpoolDocument& document = job->document;
+    const char* pages = document.pages == 1 ? "" : "s";
+    char failure[maxWatchPathLength + 256];
+    if (job->printer == nullptr) {
         char path[maxWatchPathLength + 1];
-        if (writeJobPdf(document, name, path, sizeof path) != 0) {
-            char failure[maxWatchPathLength + 256];
+        if (writeJobPdf(document, job->name, path, sizeof path) != 0) {
             std::snprintf(failure, sizeof failure, "cannot write a PDF into %s: %s", settings->pdfFolder,
                           std::strerror(errno));
             waitForCups(file, failure);
         } else {
-            logEvent("wrote %d page%s of %s to %s", document.pages, document.pages == 1 ? "" : "s", file->path, path);
+            logEvent("wrote %d page%s of %s to %s", document.pages, pages, file->path, path);
             record(*file, hash);
             file->handled = true;
         }
-        freeSpoolDocument(&document);
-        return;
-    }
-    PrinterMedia media;
-    char failure[512];
-    CupsPrinter* printer =
-        openCupsPrinter(settings->printer[0] != '\0' ? settings->printer : nullptr, &media, failure, sizeof failure);
-    if (printer == nullptr) {
-        waitForCups(file, failure);
-        return;
-    }
-    SheetLayout sheet;
-    if (sheetForMedia(media, 300, &sheet) != 0) {
-        sheet = defaultPdfSheet();
-    }
-    if (makeDocument(bytes, size, sheet, title, file, hash, &document) == documentMade) {
-        int job = 0;
-        if (printPdfOnCups(printer, title, document.bytes, document.size, &job, failure, sizeof failure) != 0) {
+    } else {
+        int jobId = 0;
+        if (printPdfOnCups(job->printer, job->title, document.bytes, document.size, &jobId, failure,
+                           sizeof failure) != 0) {
             waitForCups(file, failure);
         } else {
-            logEvent("printed %d page%s of %s as job %d on %s", document.pages, document.pages == 1 ? "" : "s",
-                     file->path, job, cupsPrinterName(printer));
+            logEvent("printed %d page%s of %s as job %d on %s", document.pages, pages, file->path, jobId,
+                     cupsPrinterName(job->printer));
             waitingForCups = false;
             file->retryDelayMs = 0;
             record(*file, hash);
             file->handled = true;
         }
-        freeSpoolDocument(&document);
     }
-    closeCupsPrinter(printer);
+    discardPreparedJob(file);
 }
 
 // The file has settled: read it once and decide on those bytes.
@@ -574,6 +648,16 @@ int handleDueFiles()
         int64_t due = file->seenSinceMs + settings->settleMs;
         if (file->retryAtMs > due) {
             due = file->retryAtMs;
+        }
+        // Once the file has been quiet a moment, the job is made ahead.
+        int64_t prepareAt = file->seenSinceMs + quietBeforePreparingMs;
+        if (file->preparing && settings->settleMs >= 2 * quietBeforePreparingMs && due > now) {
+            if (prepareAt <= now) {
+                prepareSettlingFile(file);
+                now = nowMs();
+            } else {
+                due = prepareAt;
+            }
         }
         if (due <= now) {
             handleSettledFile(file);
@@ -686,6 +770,7 @@ void sayFolders()
 void releaseAll(int lock)
 {
     for (size_t i = 0; i < fileCount; i++) {
+        discardPreparedJob(&files[i]);
         std::free(files[i].path);
     }
     std::free(files);
