@@ -305,6 +305,29 @@ TEST_F(SpoolWatchTest, EachLayoutPrintsOneJobOnceSettledOnTheQueuesMedia)
     EXPECT_EQ(cups_.jobFiles().size(), std::size(layouts)) << log();
 }
 
+TEST_F(SpoolWatchTest, JPilotsBackupLinkMovedToANewDatedFolderIsFollowed)
+{
+    std::string jpilot = home_ + "/.jpilot";
+    auto backUpInto = [&](const std::string& dated, const Bytes& bytes) {
+        writeInPieces(jpilot + "/" + dated + "/Fernquill Spool File.pdb", bytes);
+        // The link replaced in one step, as a new link renamed over it.
+        fs::create_directory_symlink(dated, jpilot + "/backup.new");
+        fs::rename(jpilot + "/backup.new", jpilot + "/backup");
+    };
+    Bytes first = jobFor("J-Pilot's first");
+    backUpInto("backup-1", first);
+    startWatcher({"--settle", settleOption, jpilot + "/backup"});
+    ASSERT_TRUE(waitForLog("watching 1 folder")) << log();
+    // The next backup copies the unchanged database: nothing prints.
+    backUpInto("backup-2", first);
+    ASSERT_TRUE(waitForLog("holds the job printed before")) << log();
+    backUpInto("backup-3", jobFor("J-Pilot's second"));
+    ASSERT_EQ(cups_.waitForJobs(1, 20000), 1u) << log();
+    EXPECT_NE(pdfText(cups_.jobFiles().front()).find("J-Pilot's second"), std::string::npos);
+    sleepMs(settleMs + 500);
+    EXPECT_EQ(cups_.jobFiles().size(), 1u) << log();
+}
+
 // ---- Exactly once ----------------------------------------------------------------
 
 TEST_F(SpoolWatchTest, PrintsEachJobOnceAcrossRestartsRewritesAndADamagedStateFile)

@@ -302,6 +302,18 @@ void folderUnreadable(void* context, const char* path, int error)
     }
 }
 
+// Watches the folder that holds path, where there is a folder watch.
+void watchParentOf(const char* path)
+{
+    char parent[maxWatchPathLength + 1];
+    std::snprintf(parent, sizeof parent, "%s", path);
+    char* slash = std::strrchr(parent, '/');
+    if (slash != nullptr && slash != parent && folderWatch != nullptr) {
+        *slash = '\0';
+        addWatchedFolder(folderWatch, parent);
+    }
+}
+
 // Searches every watched folder afresh.
 void lookAtFolders()
 {
@@ -323,6 +335,12 @@ void lookAtFolders()
             }
             folder.present = true;
             folder.lastError = 0;
+            // J-Pilot's backup is a link it moves to each new dated folder:
+            // the move is a change in the folder holding the link.
+            struct stat link;
+            if (lstat(folder.path, &link) == 0 && S_ISLNK(link.st_mode)) {
+                watchParentOf(folder.path);
+            }
             continue;
         }
         int error = errno;
@@ -333,13 +351,7 @@ void lookAtFolders()
         folder.lastError = error;
         pollingNeeded = true;
         // Its parent is watched, so that the folder is found once made.
-        char parent[maxWatchPathLength + 1];
-        std::snprintf(parent, sizeof parent, "%s", folder.path);
-        char* slash = std::strrchr(parent, '/');
-        if (slash != nullptr && slash != parent && folderWatch != nullptr) {
-            *slash = '\0';
-            addWatchedFolder(folderWatch, parent);
-        }
+        watchParentOf(folder.path);
     }
     if (folderWatch != nullptr) {
         forgetUnwantedFolders(folderWatch);
