@@ -26,9 +26,10 @@ for i in $(seq 100 149); do
     echo "folder = $work/palm-sync-$i" >>"$work/config/fernquill/spool_watch.conf"
 done
 
-# Clock ticks of utime + stime, fields 14 and 15 of /proc/PID/stat.
-cpuTicks() {
-    awk '{ print $14 + $15 }' "/proc/$1/stat"
+# Nanoseconds on a CPU, the first field of /proc/PID/schedstat: an idle
+# watcher uses far less than one clock tick (/proc/PID/stat's unit) an hour.
+cpuNanoseconds() {
+    awk '{ print $1 }' "/proc/$1/schedstat"
 }
 
 HOME="$work" XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" \
@@ -39,10 +40,9 @@ if ! grep -q 'watching 50 folders' "$work/watch.log"; then
     cat "$work/watch.log" >&2
     exit 1
 fi
-start=$(cpuTicks "$watcher")
+start=$(cpuNanoseconds "$watcher")
 sleep "$seconds"
-ticks=$(($(cpuTicks "$watcher") - start))
-hz=$(getconf CLK_TCK)
-awk -v s="$ticks" -v hz="$hz" -v t="$seconds" 'BEGIN {
-    printf "spool_watch idle over %d s with 50 folders: %.3f s of CPU an hour\n", t, s / hz * 3600 / t
+used=$(($(cpuNanoseconds "$watcher") - start))
+awk -v ns="$used" -v t="$seconds" 'BEGIN {
+    printf "spool_watch idle over %d s with 50 folders: %.6f s of CPU an hour\n", t, ns / 1e9 * 3600 / t
 }'

@@ -501,6 +501,13 @@ TEST_F(SpoolWatchTest, OnceHandlesWhatIsNewAndExits)
     EXPECT_EQ(runOnce({"--settle", "0", folder}), 0) << log();
     EXPECT_EQ(cups_.jobFiles().size(), 1u) << log();
 
+    // Beside the running service, a hook's run leaves the printing to it.
+    startWatcher({"--settle", "0", folder});
+    ASSERT_TRUE(waitForLog("watching 1 folder", 7)) << log();
+    EXPECT_EQ(runOnce({"--settle", "0", folder}), 0) << log();
+    EXPECT_EQ(logCount("another spool_watch is running"), 1u) << log();
+    stopWatcher(watchers_.back());
+
     // --print-existing at a first start prints what is there.
     fs::remove_all(home_ + "/state");
     EXPECT_EQ(runOnce({"--print-existing", "--settle", "0", folder}), 0) << log();

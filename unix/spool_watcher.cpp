@@ -37,6 +37,8 @@ const int lastRetryMs = 30000;
 // made ahead: a sync writes in bursts, and the job made after each would be
 // thrown away. Below twice this settling time nothing is made ahead.
 const int quietBeforePreparingMs = 300;
+// How long --once waits, beyond the settling time, for files being written.
+const int onceWaitMs = 60000;
 
 // What tells a file changed since the last look.
 struct FileSignature {
@@ -687,6 +689,18 @@ int handleDueFiles()
     return next < 0 ? -1 : static_cast<int>(next > now ? next - now : 0);
 }
 
+// --once: files still being written after all that time are left for the
+// next run, so that a sync tool's hook never hangs on them.
+void giveUpOnChangingFiles()
+{
+    for (size_t i = 0; i < fileCount; i++) {
+        if (files[i].present && !files[i].handled) {
+            logEvent("not printed %s: it is still being written; it prints at the next run", files[i].path);
+            unprintedCount++;
+        }
+    }
+}
+
 bool anyFileWaiting()
 {
     for (size_t i = 0; i < fileCount; i++) {
@@ -844,10 +858,19 @@ int runSpoolWatcher(const WatchSettings& watchSettings)
         countPresentFilesAsPrinted();
     }
     int64_t lastLookMs = nowMs();
+    int64_t giveUpMs = lastLookMs + settings->settleMs + onceWaitMs;
     while (!stopRequested) {
         int dueInMs = handleDueFiles();
         if (settings->once && !anyFileWaiting()) {
             break;
+        }
+        if (settings->once && nowMs() >= giveUpMs) {
+            giveUpOnChangingFiles();
+            break;
+        }
+        if (settings->once) {
+            int untilGiveUp = static_cast<int>(giveUpMs - nowMs());
+            dueInMs = dueInMs < 0 || untilGiveUp < dueInMs ? untilGiveUp : dueInMs;
         }
         int timeoutMs = dueInMs;
         if (pollingNeeded) {
