@@ -1,5 +1,10 @@
 #include "unix/spool_document.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -142,4 +147,88 @@ void freeSpoolDocument(SpoolDocument* document)
 {
     std::free(document->bytes);
     *document = SpoolDocument{};
+}
+
+int readSpoolFile(const char* path, unsigned char** bytes, size_t* size)
+{
+    int descriptor = open(path, O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+        return -1;
+    }
+    struct stat status;
+    if (fstat(descriptor, &status) != 0) {
+        int error = errno;
+        close(descriptor);
+        errno = error;
+        return -1;
+    }
+    if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) > maxSpoolFileBytes) {
+        close(descriptor);
+        errno = EFBIG;
+        return -1;
+    }
+    // One byte more than the size said, to notice a file still growing.
+    size_t capacity = static_cast<size_t>(status.st_size) + 1;
+    unsigned char* buffer = static_cast<unsigned char*>(std::malloc(capacity));
+    size_t filled = 0;
+    ssize_t got = 1;
+    while (buffer != nullptr && filled < capacity && got > 0) {
+        got = read(descriptor, buffer + filled, capacity - filled);
+        filled += got > 0 ? static_cast<size_t>(got) : 0;
+    }
+    int error = buffer == nullptr ? ENOMEM : errno;
+    close(descriptor);
+    if (buffer == nullptr || got < 0) {
+        std::free(buffer);
+        errno = error;
+        return -1;
+    }
+    *bytes = buffer;
+    *size = filled;
+    return 0;
+}
+
+int writePdfIntoFolder(const SpoolDocument& document, const char* folder, const char* name, char* path,
+                       size_t capacity)
+{
+    for (int attempt = 1; attempt < 100; attempt++) {
+        char suffix[16] = "";
+        if (attempt > 1) {
+            std::snprintf(suffix, sizeof suffix, "-%d", attempt);
+        }
+        int written = std::snprintf(path, capacity, "%s/%s%s.pdf", folder, name, suffix);
+        if (written < 0 || static_cast<size_t>(written) >= capacity) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        // Written under a temporary name and linked into place, so the PDF
+        // appears whole and never replaces another.
+        char temporary[4096 + 600];
+        std::snprintf(temporary, sizeof temporary, "%s/.%s.%ld.tmp", folder, name,
+                      static_cast<long>(getpid()));
+        int descriptor = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (descriptor < 0) {
+            return -1;
+        }
+        bool whole = write(descriptor, document.bytes, document.size) == static_cast<ssize_t>(document.size);
+        int error = whole ? 0 : (errno != 0 ? errno : ENOSPC);
+        if (close(descriptor) != 0 && whole) {
+            whole = false;
+            error = errno;
+        }
+        int linked = whole ? link(temporary, path) : -1;
+        if (whole && linked != 0) {
+            error = errno;
+        }
+        unlink(temporary);
+        if (linked == 0) {
+            return 0;
+        }
+        if (error != EEXIST) {
+            errno = error;
+            return -1;
+        }
+    }
+    errno = EEXIST;
+    return -1;
 }

@@ -71,4 +71,16 @@ DocumentResult makeSpoolDocument(const unsigned char* spool, size_t size, const 
 
 void freeSpoolDocument(SpoolDocument* document);
 
+// Reads the whole file into a new buffer (freed with free()), one byte past
+// the size it had when opened, so that a file still growing shows as
+// longer. Returns 0, or -1 with errno set (EFBIG past maxSpoolFileBytes).
+int readSpoolFile(const char* path, unsigned char** bytes, size_t* size);
+
+// Writes the document as folder/name.pdf, or name-2.pdf and so on where
+// that is taken, into path. It is written under a temporary name and linked
+// into place, so the PDF appears whole and never replaces another. Returns
+// 0, or -1 with errno set.
+int writePdfIntoFolder(const SpoolDocument& document, const char* folder, const char* name, char* path,
+                       size_t capacity);
+
 #endif

@@ -1,8 +1,6 @@
 #include "unix/spool_watcher.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,47 +124,6 @@ bool sameSignature(const FileSignature& a, const FileSignature& b)
 {
     return a.device == b.device && a.inode == b.inode && a.size == b.size && a.modifiedNs == b.modifiedNs &&
            a.changedNs == b.changedNs;
-}
-
-// Reads the whole file into a new buffer. Returns 0, or -1 with errno set
-// (EFBIG past maxSpoolFileBytes).
-int readWholeFile(const char* path, unsigned char** bytes, size_t* size)
-{
-    int descriptor = open(path, O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0) {
-        return -1;
-    }
-    struct stat status;
-    if (fstat(descriptor, &status) != 0) {
-        int error = errno;
-        close(descriptor);
-        errno = error;
-        return -1;
-    }
-    if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) > maxSpoolFileBytes) {
-        close(descriptor);
-        errno = EFBIG;
-        return -1;
-    }
-    // One byte more than the size said, to notice a file still growing.
-    size_t capacity = static_cast<size_t>(status.st_size) + 1;
-    unsigned char* buffer = static_cast<unsigned char*>(std::malloc(capacity));
-    size_t filled = 0;
-    ssize_t got = 1;
-    while (buffer != nullptr && filled < capacity && got > 0) {
-        got = read(descriptor, buffer + filled, capacity - filled);
-        filled += got > 0 ? static_cast<size_t>(got) : 0;
-    }
-    int error = buffer == nullptr ? ENOMEM : errno;
-    close(descriptor);
-    if (buffer == nullptr || got < 0) {
-        std::free(buffer);
-        errno = error;
-        return -1;
-    }
-    *bytes = buffer;
-    *size = filled;
-    return 0;
 }
 
 void saveState()
@@ -394,46 +351,6 @@ void saySkipped(TrackedFile* file, uint64_t hash, const char* format, const char
     file->saidHash = hash;
 }
 
-// Writes the PDF into the --pdf-dir folder under a name no other job has.
-int writeJobPdf(const SpoolDocument& document, const char* name, char* path, size_t capacity)
-{
-    for (int attempt = 1; attempt < 100; attempt++) {
-        char suffix[16] = "";
-        if (attempt > 1) {
-            std::snprintf(suffix, sizeof suffix, "-%d", attempt);
-        }
-        int written = std::snprintf(path, capacity, "%s/%s%s.pdf", settings->pdfFolder, name, suffix);
-        if (written < 0 || static_cast<size_t>(written) >= capacity) {
-            errno = ENAMETOOLONG;
-            return -1;
-        }
-        // Written under a temporary name and linked into place, so the PDF
-        // appears whole and never replaces another.
-        char temporary[maxWatchPathLength + 600];
-        std::snprintf(temporary, sizeof temporary, "%s/.%s.%ld.tmp", settings->pdfFolder, name,
-                      static_cast<long>(getpid()));
-        int descriptor = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (descriptor < 0) {
-            return -1;
-        }
-        bool whole = write(descriptor, document.bytes, document.size) == static_cast<ssize_t>(document.size);
-        int error = errno;
-        whole = close(descriptor) == 0 && whole;
-        int linked = whole ? link(temporary, path) : -1;
-        error = whole ? errno : error;
-        unlink(temporary);
-        if (linked == 0) {
-            return 0;
-        }
-        if (!whole || error != EEXIST) {
-            errno = whole ? error : (error != 0 ? error : EIO);
-            return -1;
-        }
-    }
-    errno = EEXIST;
-    return -1;
-}
-
 // Puts the file off until CUPS may take it, and says so once per outage.
 void waitForCups(TrackedFile* file, const char* failure)
 {
@@ -505,7 +422,7 @@ void prepareSettlingFile(TrackedFile* file)
     file->preparing = false;
     unsigned char* bytes = nullptr;
     size_t size = 0;
-    if (readWholeFile(file->path, &bytes, &size) != 0) {
+    if (readSpoolFile(file->path, &bytes, &size) != 0) {
         return;
     }
     struct stat status;
@@ -552,7 +469,7 @@ void printFile(TrackedFile* file, const unsigned char* bytes, size_t size, uint6
     char failure[maxWatchPathLength + 256];
     if (job->printer == nullptr) {
         char path[maxWatchPathLength + 1];
-        if (writeJobPdf(document, job->name, path, sizeof path) != 0) {
+        if (writePdfIntoFolder(document, settings->pdfFolder, job->name, path, sizeof path) != 0) {
             std::snprintf(failure, sizeof failure, "cannot write a PDF into %s: %s", settings->pdfFolder,
                           std::strerror(errno));
             waitForCups(file, failure);
@@ -583,7 +500,7 @@ void handleSettledFile(TrackedFile* file)
 {
     unsigned char* bytes = nullptr;
     size_t size = 0;
-    if (readWholeFile(file->path, &bytes, &size) != 0) {
+    if (readSpoolFile(file->path, &bytes, &size) != 0) {
         int error = errno;
         if (error != ENOENT) {
             saySkipped(file, 0, "skipped %s (cannot read it: %s)", std::strerror(error));
@@ -630,7 +547,7 @@ void countPresentFilesAsPrinted()
         TrackedFile& file = files[i];
         unsigned char* bytes = nullptr;
         size_t size = 0;
-        if (!file.present || readWholeFile(file.path, &bytes, &size) != 0) {
+        if (!file.present || readSpoolFile(file.path, &bytes, &size) != 0) {
             continue;
         }
         file.seen.size = static_cast<int64_t>(size);
@@ -724,39 +641,6 @@ int sleepUnlessStopped(int milliseconds)
     return 0;
 }
 
-// One watcher per user: a second one (a sync tool's --once hook beside the
-// running service) would print the same files. Returns the lock's
-// descriptor, -1 when another watcher holds it, or -2 when it can't be had
-// at all (the state folder unwritable), which costs nothing but the guard.
-int lockState()
-{
-    char path[maxWatchPathLength + 16];
-    std::snprintf(path, sizeof path, "%s.lock", state.path);
-    char folder[maxWatchPathLength + 1];
-    std::snprintf(folder, sizeof folder, "%s", state.path);
-    char* slash = std::strrchr(folder, '/');
-    if (slash != nullptr) {
-        *slash = '\0';
-        for (char* c = folder + 1; *c != '\0'; c++) {
-            if (*c == '/') {
-                *c = '\0';
-                mkdir(folder, 0700);
-                *c = '/';
-            }
-        }
-        mkdir(folder, 0700);
-    }
-    int descriptor = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (descriptor < 0) {
-        return -2;
-    }
-    if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
-        close(descriptor);
-        return errno == EWOULDBLOCK ? -1 : -2;
-    }
-    return descriptor;
-}
-
 // Reads the state file at state.path; a damaged one is said and put aside.
 void loadState()
 {
@@ -832,7 +716,7 @@ int runSpoolWatcher(const WatchSettings& watchSettings)
         logEvent("neither XDG_STATE_HOME nor HOME is set: nowhere to keep what was printed");
         return 1;
     }
-    int lock = lockState();
+    int lock = lockWatchState(state.path);
     if (lock == -1) {
         logEvent("another spool_watch is running for this user (%s.lock); it prints what is new", state.path);
         return settings->once ? 0 : 1;

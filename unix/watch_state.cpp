@@ -1,6 +1,7 @@
 #include "unix/watch_state.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -254,4 +255,20 @@ void freeWatchState(WatchState* state)
     state->files = nullptr;
     state->count = 0;
     state->capacity = 0;
+}
+
+int lockWatchState(const char* statePath)
+{
+    char path[maxWatchPathLength + 16];
+    std::snprintf(path, sizeof path, "%s.lock", statePath);
+    makeFolderOf(path);
+    int descriptor = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (descriptor < 0) {
+        return -2;
+    }
+    if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+        close(descriptor);
+        return errno == EWOULDBLOCK ? -1 : -2;
+    }
+    return descriptor;
 }

@@ -68,4 +68,11 @@ bool bytesPrinted(const WatchState& state, int64_t size, uint64_t hash);
 
 void freeWatchState(WatchState* state);
 
+// One watcher per user: a second one (a sync tool's --once hook beside the
+// running service) would print the same files. Takes the lock file beside
+// the state file and holds it until the process ends. Returns its
+// descriptor, -1 when another watcher holds it, or -2 when it can't be had
+// at all (the state folder unwritable), which costs nothing but the guard.
+int lockWatchState(const char* statePath);
+
 #endif
