@@ -340,13 +340,15 @@ void nameJob(const TrackedFile& file, char* title, size_t titleCapacity, char* f
     std::snprintf(fileName, nameCapacity, "%s-%s", user, stamp);
 }
 
-// Says the file was skipped, once for the same bytes.
-void saySkipped(TrackedFile* file, uint64_t hash, const char* format, const char* reason)
+// Says why the file's bytes are not printed: "skipped PATH how", or with
+// "how" alone when skipped is false. Once for the same bytes, so a sync
+// tool that rewrites them each time is not said again and again.
+void sayNotPrinted(TrackedFile* file, uint64_t hash, bool skipped, const char* how)
 {
     if (file->said && file->saidHash == hash) {
         return;
     }
-    logEvent(format, file->path, reason);
+    logEvent("%s%s %s", skipped ? "skipped " : "", file->path, how);
     file->said = true;
     file->saidHash = hash;
 }
@@ -451,7 +453,7 @@ void printFile(TrackedFile* file, const unsigned char* bytes, size_t size, uint6
         if (prepared == -1) {
             waitForCups(file, failure);
         } else if (prepared == -2) {
-            saySkipped(file, hash, "skipped %s (damaged: %s)", "no page could be drawn");
+            sayNotPrinted(file, hash, true, "(damaged: no page could be drawn)");
             file->handled = true;
         } else if (prepared == -3) {
             logEvent("cannot make the PDF of %s (not enough memory, or a PDF library error); trying again later",
@@ -503,7 +505,9 @@ void handleSettledFile(TrackedFile* file)
     if (readSpoolFile(file->path, &bytes, &size) != 0) {
         int error = errno;
         if (error != ENOENT) {
-            saySkipped(file, 0, "skipped %s (cannot read it: %s)", std::strerror(error));
+            char how[160];
+            std::snprintf(how, sizeof how, "(cannot read it: %s)", std::strerror(error));
+            sayNotPrinted(file, 0, true, how);
             file->handled = true;
         }
         return;
@@ -524,14 +528,18 @@ void handleSettledFile(TrackedFile* file)
     SpoolCheck check = checkSpoolBytes(bytes, size, reason, sizeof reason);
     if (bytesPrinted(state, file->seen.size, hash)) {
         // Rewritten unchanged, or with an old time stamp: noted, not printed.
-        saySkipped(file, hash, "%s holds the job printed before%s; not printed again", "");
+        sayNotPrinted(file, hash, false, "holds the job printed before; not printed again");
         record(*file, hash);
         file->handled = true;
     } else if (check == spoolNotWhole) {
-        saySkipped(file, hash, "skipped %s (not whole: %s); the next sync brings it whole", reason);
+        char how[256];
+        std::snprintf(how, sizeof how, "(not whole: %s); the next sync brings it whole", reason);
+        sayNotPrinted(file, hash, true, how);
         file->handled = true;
     } else if (check == spoolNoPages) {
-        saySkipped(file, hash, "skipped %s (%s)", reason);
+        char how[200];
+        std::snprintf(how, sizeof how, "(%s)", reason);
+        sayNotPrinted(file, hash, true, how);
         file->handled = true;
     } else {
         printFile(file, bytes, size, hash);
