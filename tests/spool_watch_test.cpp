@@ -33,8 +33,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const int settleMs = 1000;
-const char* const settleOption = "1";
+const int settleMs = 800;
+const char* const settleOption = "0.8";
 
 void sleepMs(int ms)
 {
@@ -63,7 +63,7 @@ void writeInPieces(const std::string& path, const Bytes& bytes)
     size_t cuts[] = {0, listEnd, half, bytes.size()};
     for (int piece = 0; piece < 3; piece++) {
         if (piece > 0) {
-            sleepMs(300);
+            sleepMs(150);
         }
         size_t length = cuts[piece + 1] - cuts[piece];
         ASSERT_EQ(write(file, bytes.data() + cuts[piece], length), static_cast<ssize_t>(length));
@@ -301,7 +301,7 @@ TEST_F(SpoolWatchTest, EachLayoutPrintsOneJobOnceSettledOnTheQueuesMedia)
         EXPECT_NEAR(height, 841.9, 1.0);
         EXPECT_EQ(logCount("printed 3 pages of " + path + " as job"), 1u) << log();
     }
-    sleepMs(settleMs + 500);
+    sleepMs(settleMs + 300);
     EXPECT_EQ(cups_.jobFiles().size(), std::size(layouts)) << log();
 }
 
@@ -324,7 +324,7 @@ TEST_F(SpoolWatchTest, JPilotsBackupLinkMovedToANewDatedFolderIsFollowed)
     backUpInto("backup-3", jobFor("J-Pilot's second"));
     ASSERT_EQ(cups_.waitForJobs(1, 20000), 1u) << log();
     EXPECT_NE(pdfText(cups_.jobFiles().front()).find("J-Pilot's second"), std::string::npos);
-    sleepMs(settleMs + 500);
+    sleepMs(settleMs + 300);
     EXPECT_EQ(cups_.jobFiles().size(), 1u) << log();
 }
 
@@ -363,7 +363,7 @@ TEST_F(SpoolWatchTest, PrintsEachJobOnceAcrossRestartsRewritesAndADamagedStateFi
     EXPECT_TRUE(fs::exists(home_ + "/state/fernquill/spool_watch.state.damaged"));
     writeInPieces(path, jobFor("after the damage"));
     ASSERT_EQ(cups_.waitForJobs(3, 20000), 3u) << log();
-    sleepMs(settleMs + 500);
+    sleepMs(settleMs + 300);
     EXPECT_EQ(cups_.jobFiles().size(), 3u) << log();
     EXPECT_NE(pdfText(cups_.jobFiles().back()).find("after the damage"), std::string::npos);
 }
@@ -381,7 +381,7 @@ TEST_F(SpoolWatchTest, AJobMadeAheadIsThrownAwayWhenTheFileChangesBeforeItSettle
     sleepMs(settleMs * 2 / 3);
     writeInPieces(path, jobFor("second draft"));
     ASSERT_EQ(cups_.waitForJobs(1, 20000), 1u) << log();
-    sleepMs(settleMs + 500);
+    sleepMs(settleMs + 300);
     ASSERT_EQ(cups_.jobFiles().size(), 1u) << log();
     std::string text = pdfText(cups_.jobFiles().front());
     EXPECT_NE(text.find("second draft"), std::string::npos) << text;
@@ -399,7 +399,7 @@ TEST_F(SpoolWatchTest, AJobDeliveredWhileCupsIsStoppedPrintsOnceItIsBack)
     ASSERT_TRUE(waitForLog("waiting for CUPS")) << log();
     ASSERT_TRUE(cups_.start()) << cups_.error();
     ASSERT_EQ(cups_.waitForJobs(1, 40000), 1u) << log();
-    sleepMs(settleMs + 500);
+    sleepMs(settleMs + 300);
     EXPECT_EQ(cups_.jobFiles().size(), 1u);
     EXPECT_EQ(logCount("waiting for CUPS"), 1u) << log();
 }
@@ -441,7 +441,7 @@ TEST_F(SpoolWatchTest, BadFilesAreSaidOnceAndNeverPrinted)
     // The same bad bytes again: not said again.
     std::string cutPath = folder + "/cut-short/backup/Fernquill Spool File.pdb";
     writeInPieces(cutPath, buildSpoolFile(cutShort));
-    sleepMs(settleMs + 700);
+    sleepMs(settleMs + 500);
     EXPECT_EQ(logCount("skipped " + cutPath), 1u) << log();
     EXPECT_EQ(cups_.jobFiles().size(), 1u) << log();
 }
