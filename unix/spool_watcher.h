@@ -14,8 +14,13 @@
 // only once CUPS has taken the job. A job CUPS can't take yet is tried
 // again with a growing delay, up to half a minute.
 //
+// Making the PDF of a long job takes a good part of a second, so it is made
+// while the file settles, once it has been quiet a moment and looks whole;
+// when the file has settled, the same bytes (by hash) go to CUPS at once,
+// and different ones throw that job away and make it again.
+//
 // Idle, with every folder watched by the kernel, the watcher sleeps in one
-// poll() without a time limit; only folders that are polled (network shares)
+// ppoll() without a time limit; only folders that are polled (network shares)
 // or not there yet wake it, every few seconds.
 #ifndef FERNQUILL_UNIX_SPOOL_WATCHER_H
 #define FERNQUILL_UNIX_SPOOL_WATCHER_H
