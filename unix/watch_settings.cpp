@@ -1,11 +1,11 @@
 #include "unix/watch_settings.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <unistd.h>
 
 #include "unix/watch_log.h"
 
