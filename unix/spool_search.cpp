@@ -243,5 +243,12 @@ int defaultSpoolFolders(const char* home, char (*folders)[maxWatchPathLength + 1
         winePalmFolder(path, folders[count], maxWatchPathLength + 1) == 0 && isFolder(folders[count])) {
         count++;
     }
+    // With none there yet, J-Pilot's and pilot-link's places are waited
+    // for: a service started before the sync tool is installed then still
+    // has something to watch, rather than failing at every restart.
+    if (count == 0 && maxFolders >= 2 && joinPath(home, ".jpilot/backup", folders[0]) &&
+        joinPath(home, ".pilot", folders[1])) {
+        count = 2;
+    }
     return count;
 }

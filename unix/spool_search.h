@@ -51,7 +51,8 @@ int spoolUserName(const char* root, const char* path, char* name, size_t capacit
 // J-Pilot's backup folder, ~/.pilot (pilot-link's documented example) and
 // Palm Desktop's install folder in the Wine prefix ~/.wine (from its
 // user.reg). Only those whose folder exists, or whose parent does (J-Pilot
-// before its first backup), are given. Returns how many.
+// before its first backup), are given; when none is, J-Pilot's and
+// ~/.pilot, to be waited for. Returns how many.
 int defaultSpoolFolders(const char* home, char (*folders)[maxWatchPathLength + 1], int maxFolders);
 
 // The Palm Desktop install folder that the Wine prefix's user.reg names
