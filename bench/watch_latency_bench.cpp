@@ -115,6 +115,11 @@ int main(int argc, char** argv)
     if (latencies.empty()) {
         return 1;
     }
+    std::printf("each round, in ms:");
+    for (double latency : latencies) {
+        std::printf(" %.0f", latency * 1000);
+    }
+    std::printf("\n");
     std::sort(latencies.begin(), latencies.end());
     std::printf("settled file to CUPS holding the job, 12-page mixed job (%zu rounds): median %.3f s, "
                 "min %.3f s, max %.3f s (%zu jobs in CUPS)\n",
