@@ -23,7 +23,7 @@ ensurePackages() {
         $sudo apt-get update -qq
         export FERNQUILL_APT_UPDATED=yes
     fi
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null &&
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=300 "${missing[@]}" >/dev/null &&
         return 0
     # An i386 and an amd64 copy of one library must be the same version. When
     # a mirror's security list for one architecture is missing or behind (apt
@@ -33,15 +33,18 @@ ensurePackages() {
     release=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
     [ -n "$release" ] || return 1
     echo "Installing again from $release's own lists"
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends -t "$release" "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=300 -t "$release" "${missing[@]}" >/dev/null
 }
 
 # What the native tree needs: compilers, GoogleTest, and the tools'
 # libraries: spool_to_pdf writes its PDF with libharu and reads zip archives
-# with libzip; its tests read the PDF back with Poppler's tools.
+# with libzip; its tests read the PDF back with Poppler's tools. spool_watch
+# prints through libcups; its tests start a CUPS scheduler of their own
+# (cupsd, from cups-daemon) with a queue of their own.
 nativePackages=(
     cmake make g++ libgtest-dev googletest libbenchmark-dev zlib1g-dev
     libhpdf-dev libzip-dev poppler-utils
+    libcups2-dev cups-daemon
 )
 
 # The packages every build needs: native compilers and libraries, the
@@ -223,6 +226,12 @@ buildSetup() {
     makensis -V2 "${target[@]}" -DVERSION="$version" -DEXE64="$exe64" -DEXE32="$exe32" \
         -DLICENSE="$repo/LICENSE" -DOUTFILE="$outfile" "$repo/installer/setup.nsi"
 }
+
+# ---- The Linux package (fernquill-tools_<version>_amd64.deb) -----------------
+
+# What building the .deb needs: the native tools' libraries and dpkg's own
+# tools (dpkg-deb, and dpkg-shlibdeps for its dependencies).
+debPackages=(cmake make g++ zlib1g-dev libhpdf-dev libzip-dev libcups2-dev dpkg-dev)
 
 # ---- The web page (web/) -----------------------------------------------------
 

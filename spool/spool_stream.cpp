@@ -134,6 +134,11 @@ SpoolStream* openSpoolStream(const char* path)
     if (file == nullptr) {
         return nullptr;
     }
+    return openSpoolStreamOnFile(file);
+}
+
+SpoolStream* openSpoolStreamOnFile(std::FILE* file)
+{
     int64_t length = measureLength(file);
     SpoolStream* stream = static_cast<SpoolStream*>(std::calloc(1, sizeof(SpoolStream)));
     unsigned char* buffer = static_cast<unsigned char*>(std::malloc(streamBufferSize));

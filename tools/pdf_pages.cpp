@@ -352,6 +352,38 @@ int writePdfFile(PdfPages* pdf, const char* tool, const char* path)
     return result;
 }
 
+int copyPdfBytes(PdfPages* pdf, unsigned char** bytes, uint32_t* size)
+{
+    uint32_t total = 0;
+    if (measurePdf(pdf, &total) != 0) {
+        return -1;
+    }
+    unsigned char* copy = static_cast<unsigned char*>(std::malloc(total > 0 ? total : 1));
+    if (copy == nullptr) {
+        return -1;
+    }
+    HPDF_ResetStream(pdf->doc);
+    uint32_t filled = 0;
+    while (filled < total) {
+        HPDF_UINT32 got = total - filled;
+        HPDF_STATUS status = HPDF_ReadFromStream(pdf->doc, copy + filled, &got);
+        filled += got;
+        if (got == 0 || (status != HPDF_OK && status != HPDF_STREAM_EOF)) {
+            break;
+        }
+    }
+    // Reading the stream to its end reports its end as an error.
+    HPDF_ResetError(pdf->doc);
+    pdf->error = 0;
+    if (filled != total) {
+        std::free(copy);
+        return -1;
+    }
+    *bytes = copy;
+    *size = total;
+    return 0;
+}
+
 void discardPdfPages(PdfPages* pdf)
 {
     if (pdf == nullptr) {

@@ -48,6 +48,11 @@ int writePdfFile(PdfPages* pdf, const char* tool, const char* path);
 // can't be built.
 int measurePdf(PdfPages* pdf, uint32_t* size);
 
+// Builds the whole file in memory and hands out a copy of its bytes, which
+// the caller frees with free(); for a program that sends the PDF on rather
+// than writing it. Returns 0, or -1 when it can't be built or copied.
+int copyPdfBytes(PdfPages* pdf, unsigned char** bytes, uint32_t* size);
+
 // Stops the surface's reports and frees the document. Accepts nullptr.
 void discardPdfPages(PdfPages* pdf);
 
