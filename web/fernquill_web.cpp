@@ -28,6 +28,7 @@
 #include "tools/sheet_layout.h"
 #include "tools/tool_front_end.h"
 #include "tools/zip_member.h"
+#include "web/web_limits.h"
 
 EM_JS(void, emitText, (int x, double baseline, int cellWidth, int cellHeight, const char* characters, int count),
       { Module.onText(x, baseline, cellWidth, cellHeight, characters, count); });
@@ -148,6 +149,15 @@ int drawPages(WebPages* web, SpoolStream* stream)
     return result;
 }
 
+// The resolution pages are counted at: a Letter sheet of 8 x 11 pixels.
+const int countingDpi = 1;
+
+int countPage(void* context, int pageNumber, bool)
+{
+    static_cast<WebPages*>(context)->pages = pageNumber;
+    return 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -201,6 +211,33 @@ EMSCRIPTEN_KEEPALIVE int fq_is_spool_member(const char* name, size_t nameLength,
     return isSpoolDatabaseMember(name, nameLength, data, size) ? 1 : 0;
 }
 
+// How many pages fq_render will hand over for the file at path: where a page
+// ends is known only once it is drawn, so they are drawn on a sheet of a few
+// pixels, which costs little beside the real one. 0 for a file without
+// pages or one that can't be read.
+EMSCRIPTEN_KEEPALIVE int fq_count_pages(const char* path)
+{
+    setImageMemoryLimit(webPageImageMemoryLimit);
+    SheetOptions options = {countingDpi, findPaper("letter"), 0, 0};
+    WebPages web = {};
+    SpoolStream* stream = openSpoolStream(path);
+    if (stream == nullptr || layOutSheet("fernquill", options, &web.sheet) != 0) {
+        closeSpoolStream(stream);
+        return 0;
+    }
+    int recordCount = 0;
+    readSpoolHeader(stream, &recordCount, nullptr, nullptr);
+    DrawSurface* surface = recordCount > 0 ? createPageSurface(web.sheet.areaWidth, web.sheet.areaHeight, countingDpi,
+                                                               countingDpi, 0, 0)
+                                           : nullptr;
+    if (surface != nullptr) {
+        drawSheetPages(stream, surface, web.sheet, countPage, &web);
+        destroyPageSurface(surface);
+    }
+    closeSpoolStream(stream);
+    return web.pages;
+}
+
 // Draws every page of the spool file at path for a printer of dpi on paper
 // ("letter", "a4") with the given unprintable margins, handing each page
 // over as it is done; onPage returns 0 to go on. Returns the number of
@@ -208,6 +245,9 @@ EMSCRIPTEN_KEEPALIVE int fq_is_spool_member(const char* name, size_t nameLength,
 // memory for the sheet, an unreadable file, or stopped by onPage.
 EMSCRIPTEN_KEEPALIVE int fq_render(const char* path, int dpi, const char* paper, int offsetX, int offsetY)
 {
+    // So that a damaged or hostile file can't grow the module's memory past
+    // what a phone's tab is let keep.
+    setImageMemoryLimit(webPageImageMemoryLimit);
     SheetOptions options = {dpi, findPaper(paper), offsetX, offsetY};
     WebPages web = {};
     if (dpi <= 0 || offsetX < 0 || offsetY < 0 || options.paper == nullptr ||

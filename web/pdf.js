@@ -62,15 +62,17 @@ function addPage(document, font, sheet, page) {
 }
 
 // The PDF's bytes for the pages (each with its texts and images) of a sheet
-// ({dpi, width, height, offsetX, offsetY, areaWidth, areaHeight}).
-export async function pagesAsPdf(pages, sheet, title) {
+// ({dpi, width, height, offsetX, offsetY, areaWidth, areaHeight});
+// pageAdded(count) is called after each page.
+export async function pagesAsPdf(pages, sheet, title, pageAdded = () => {}) {
     const document = await PDFDocument.create();
     document.setTitle(title);
     document.setProducer("Fernquill Desktop Spooler (web page)");
     document.setCreator("Fernquill Desktop Spooler (web page)");
     const font = await document.embedFont(StandardFonts.Courier);
-    for (const page of pages) {
+    for (const [i, page] of pages.entries()) {
         addPage(document, font, sheet, page);
+        pageAdded(i + 1);
     }
     return document.save();
 }
