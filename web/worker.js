@@ -147,7 +147,8 @@ function drawPages(bytes, options) {
         // Past what spool_to_pdf takes in, the PDF would outgrow the tab.
         return imageBytes >= imageLimit ? 1 : 0;
     };
-    fernquill.FS.writeFile(spoolPath, bytes);
+    // The file system takes the bytes as they are, rather than a copy of them.
+    fernquill.FS.writeFile(spoolPath, bytes, { canOwn: true });
     postMessage({ kind: "count", job: options.job, pages: fernquill.ccall("fq_count_pages", "number", ["string"], [spoolPath]) });
     const pages = fernquill.ccall("fq_render", "number", ["string", "number", "string", "number", "number"],
         [spoolPath, options.dpi, options.paper, options.offsetX, options.offsetY]);

@@ -1,0 +1,208 @@
+// The page as an app on a phone, in headless Chromium: it opens and draws
+// with no network once visited, takes a file shared to it, runs without
+// SIMD, stops old work for new, reads a file picked again, survives
+// hostile archives within its memory, and can be used on a phone's screen
+// without an accessibility fault. page_test.mjs runs these with its own
+// checks; each scenario gets a browser context of its own (its own service
+// worker and renderer process).
+import { readFileSync, writeFileSync } from "node:fs";
+import { createRequire } from "node:module";
+import { join } from "node:path";
+import { peakMemory, renderers } from "./chromium.mjs";
+import { spoolDatabase, textPage, zipArchive } from "./spool_files.mjs";
+
+const settled = () => ["done", "failed"].includes(document.body.dataset.state);
+// The page's memory with a hostile archive: the module's largest memory
+// (256 MiB) and the largest spool file it takes (256 MiB) with room for the
+// browser's own, far below what a zip bomb would take unbounded.
+const memoryBound = 768 << 20;
+
+async function openTab(kit, url, prepare = async () => {}) {
+    const context = await kit.browser.createBrowserContext();
+    const tab = await context.newPage();
+    await prepare(tab);
+    await tab.goto(url);
+    await tab.waitForFunction(() => document.body.dataset.state === "ready", { timeout: kit.timeout });
+    return { context, tab };
+}
+
+async function pick(kit, tab, file) {
+    await tab.evaluate(() => { document.body.dataset.state = "waiting"; });
+    await (await tab.$("#file")).uploadFile(file);
+    await tab.waitForFunction(settled, { timeout: kit.timeout });
+}
+
+// What the page shows: its alert, and each page's caption.
+function shown(tab) {
+    return tab.evaluate(() => ({
+        alert: document.getElementById("alert").textContent,
+        captions: [...document.querySelectorAll("#pages figcaption")].map((caption) => caption.textContent),
+    }));
+}
+
+// Waits until the page is drawing the slow job's pages.
+async function drawingSlowJob(kit, tab, slow) {
+    await tab.evaluate(() => { document.body.dataset.state = "waiting"; });
+    await (await tab.$("#file")).uploadFile(slow);
+    await tab.waitForFunction(() => /Drawing page \d+ of 3000/.test(document.getElementById("status").textContent),
+        { timeout: kit.timeout });
+}
+
+async function offlineAndShared(kit) {
+    const server = await kit.serveFolder(kit.web);
+    const { context, tab } = await openTab(kit, server.url);
+    await tab.waitForFunction(() => navigator.serviceWorker.controller !== null, { timeout: kit.timeout });
+    // Android's share sheet POSTs the file as a form to the share URL.
+    const backup = readFileSync(kit.files.cloudpilot).toString("base64");
+    await Promise.all([tab.waitForNavigation({ timeout: kit.timeout }), tab.evaluate((base64) => {
+        const form = Object.assign(document.createElement("form"),
+            { method: "POST", action: "share", enctype: "multipart/form-data" });
+        const input = Object.assign(document.createElement("input"), { type: "file", name: "file" });
+        const files = new DataTransfer();
+        files.items.add(new File([Uint8Array.from(atob(base64), (c) => c.charCodeAt(0))], "cloudpilot-backup.zip"));
+        input.files = files.files;
+        form.append(input);
+        document.body.append(form);
+        form.submit();
+    }, backup)]);
+    await tab.waitForFunction(settled, { timeout: kit.timeout });
+    const share = await shown(tab);
+    kit.check(share.captions.length === 2 && share.alert === "",
+        `shared backup: its pages through the service worker ${JSON.stringify(share)}`);
+
+    server.close();
+    await tab.setOfflineMode(true);
+    await tab.reload();
+    await tab.waitForFunction(() => document.body.dataset.state === "ready", { timeout: kit.timeout });
+    await pick(kit, tab, kit.files.memo);
+    const same = await kit.samePixels(tab, kit.pngs.memo);
+    kit.check(same.length === 2 && same.every(Boolean), `offline: the page opens again and draws ${same}`);
+    await context.close();
+}
+
+async function withoutSimd(kit) {
+    const { context, tab } = await openTab(kit, kit.url, (page) => page.evaluateOnNewDocument(() => {
+        WebAssembly.validate = () => false;
+    }));
+    await pick(kit, tab, kit.files.memo);
+    const module = await tab.evaluate(() => document.body.dataset.module);
+    const same = await kit.samePixels(tab, kit.pngs.memo);
+    kit.check(module === "plain" && same.length === 2 && same.every(Boolean),
+        `without SIMD: the ${module} module, spool_to_png's pixels ${same}`);
+    await context.close();
+}
+
+async function newRequests(kit) {
+    const { context, tab } = await openTab(kit, kit.url);
+    await drawingSlowJob(kit, tab, kit.files.slow);
+    await pick(kit, tab, kit.files.memo);
+    const replaced = await shown(tab);
+    kit.check(JSON.stringify(replaced.captions) === JSON.stringify(["Page 1 of 2", "Page 2 of 2"]),
+        `a new file while drawing: only its pages ${JSON.stringify(replaced.captions)}`);
+
+    await drawingSlowJob(kit, tab, kit.files.slow);
+    await tab.click("#cancel");
+    await tab.waitForFunction(() => document.body.dataset.state === "ready", { timeout: kit.timeout });
+    const cancelled = await shown(tab);
+    await pick(kit, tab, kit.files.memo);
+    const after = await shown(tab);
+    kit.check(cancelled.captions.length === 0 && after.captions.length === 2,
+        `Cancel: ${cancelled.captions.length} pages, then the next file's ${after.captions.length}`);
+
+    // HotSync writes the file again under the same name.
+    const changing = join(kit.scratch, "Fernquill_Spool_File.PDB");
+    writeFileSync(changing, readFileSync(kit.files.memo));
+    await pick(kit, tab, changing);
+    writeFileSync(changing, readFileSync(kit.files.fern));
+    await pick(kit, tab, changing);
+    const again = await shown(tab);
+    kit.check(JSON.stringify(again.captions) === JSON.stringify(["Page 1 of 1"]),
+        `the same file picked again after it changed: ${JSON.stringify(again.captions)}`);
+    await context.close();
+}
+
+// Hostile and damaged files: each ends in its sentence or its pages, and
+// the tab's memory stays below the bound.
+async function badInput(kit) {
+    const memo = readFileSync(kit.files.memo);
+    const claims = {};
+    for (let i = 0; i < 1000; i++) {
+        claims[`Database ${i}.pdb`] = { bytes: new Uint8Array(100), claims: 200 << 20 };
+    }
+    const many = {};
+    for (let i = 0; i < 10001; i++) {
+        many[`notes/${i}.txt`] = { bytes: new Uint8Array(1) };
+    }
+    const cases = [
+        { name: "claims.zip", members: claims, says: /holds no Fernquill spool file/ },
+        { name: "many.zip", members: many, says: /more files than a hand-held's backup/ },
+        { name: "thousandfold.zip", members: { "Fernquill_Spool_File.PDB": { zeros: 100 << 20 } }, says: /no pages/ },
+        { name: "deflate64.zip", members: { "Fernquill Spool File.pdb": { bytes: memo },
+            "Graffiti.pdb": { bytes: new Uint8Array(500), method: 9 } }, pages: 2 },
+        { name: "deflate64-only.zip", members: { "Fernquill Spool File.pdb": { bytes: memo, method: 9 } },
+            says: /1 file is packed in a way this page can't unpack/ },
+        { name: "empty.PDB", bytes: new Uint8Array(0), says: /empty/ },
+    ];
+    for (const item of cases) {
+        const path = join(kit.scratch, item.name);
+        writeFileSync(path, item.bytes || zipArchive(item.members));
+        const before = renderers(kit.browser);
+        const { context, tab } = await openTab(kit, kit.url);
+        const started = Date.now();
+        await pick(kit, tab, path);
+        const seconds = (Date.now() - started) / 1000;
+        const result = await shown(tab);
+        const peak = peakMemory(kit.browser, before);
+        const answered = item.says ? item.says.test(result.alert) && result.captions.length === 0
+            : result.captions.length === item.pages && result.alert === "";
+        kit.check(answered && seconds < 10 && peak < memoryBound, `${item.name}: "${result.alert}", ` +
+            `${result.captions.length} pages in ${seconds.toFixed(1)} s, peak ${(peak / 1048576).toFixed(0)} MiB`);
+        await context.close();
+    }
+}
+
+// A phone's screen and touch: every control within the screen's width and
+// large enough for a finger, the options used by touch, and no fault axe
+// finds, in light and dark.
+async function onAPhone(kit) {
+    const { context, tab } = await openTab(kit, kit.url, async (page) => {
+        await page.setBypassCSP(true);  // for axe's script, put in the page inline
+        await page.emulate({
+            viewport: { width: 360, height: 740, deviceScaleFactor: 2, isMobile: true, hasTouch: true },
+            userAgent: "Mozilla/5.0 (Linux; Android 14; Pixel 7) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/150.0 Mobile Safari/537.36",
+        });
+    });
+    await pick(kit, tab, kit.files.memo);
+    const controls = await tab.evaluate(() => [...document.querySelectorAll("input, select, button")]
+        .filter((control) => control.getClientRects().length > 0)
+        .filter((control) => control.getBoundingClientRect().right > 360 || control.getBoundingClientRect().height < 44)
+        .map((control) => control.id).concat(document.documentElement.scrollWidth > 360 ? ["the page's width"] : []));
+    await tab.select("#dpi", "150");
+    await tab.waitForFunction(settled, { timeout: kit.timeout });
+    await tab.tap("#margin-x");
+    await tab.evaluate(() => { document.getElementById("margin-x").select(); });
+    await tab.keyboard.type("0.5");
+    await tab.evaluate(() => { document.body.dataset.state = "waiting"; });
+    await tab.keyboard.press("Tab");
+    await tab.waitForFunction(settled, { timeout: kit.timeout });
+    const offset = await tab.$eval("#pages img", (image) => `${image.dataset.dpi} ${image.dataset.offset}`);
+    kit.check(controls.length === 0 && offset === "150 75,38",
+        `a phone's screen: out of reach or too small: ${JSON.stringify(controls)}; margins typed: ${offset}`);
+    await tab.addScriptTag({ path: createRequire(import.meta.url).resolve("axe-core/axe.min.js") });
+    for (const scheme of ["light", "dark"]) {
+        await tab.emulateMediaFeatures([{ name: "prefers-color-scheme", value: scheme }]);
+        const violations = await tab.evaluate(async () =>
+            (await window.axe.run(document)).violations.map((violation) => `${violation.id}: ${violation.nodes.length}`));
+        kit.check(violations.length === 0, `axe-core, ${scheme}: ${JSON.stringify(violations)}`);
+    }
+    await context.close();
+}
+
+export const appCases = [offlineAndShared, withoutSimd, newRequests, badInput, onAPhone];
+
+// The files the scenarios share.
+export function appFiles(scratch, examples) {
+    const slow = join(scratch, "slow.PDB");
+    writeFileSync(slow, spoolDatabase(Array.from({ length: 3000 }, (_, i) => textPage(`Line ${i}\n`))));
+    return { memo: `${examples}/1-memo.PDB`, fern: `${examples}/3-fern.PDB`, slow };
+}
