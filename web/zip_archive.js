@@ -19,7 +19,9 @@ export const maxMembers = 10000;
 // The most inflated bytes one archive may cost, candidates' headers and the
 // spool file together.
 export const maxInflatedBytes = 512 * 1024 * 1024;
-const inputChunkBytes = 16 * 1024;
+// Deflate inflates at most about 1032:1, so each chunk of input gives at
+// most about a megabyte of output to copy and let go.
+const inputChunkBytes = 1024;
 
 const stored = 0;
 const deflated = 8;
