@@ -9,10 +9,10 @@
 // through the module's callbacks:
 //   onText(x, baseline, cellWidth, cellHeight, bytesPointer, count)  a line, cut as the PDF takes it
 //   onImage(x, y, width, height, rowsPointer)                  an image's pixels, as the PDF takes them
-//   onPage(number, refused, rowsPointer, rowBytes, width, height)  the whole sheet
+//   onPage(number, refused, pngPointer, pngBytes, width, height)  the whole sheet
 // Positions are the sheet's pixels. Image rows are DeviceGray (0 black); the
-// sheet's rows are PNG scanlines (a 0 filter byte, then the row, 0 black),
-// so the page only compresses them. The pointers hold only during the call.
+// sheet comes as a 1-bit grey PNG file (sheet_png.h), which the page only
+// hands on. The pointers hold only during the call.
 #include <emscripten/emscripten.h>
 
 #include <cstdlib>
@@ -28,14 +28,15 @@
 #include "tools/sheet_layout.h"
 #include "tools/tool_front_end.h"
 #include "tools/zip_member.h"
+#include "web/sheet_png.h"
 #include "web/web_limits.h"
 
 EM_JS(void, emitText, (int x, double baseline, int cellWidth, int cellHeight, const char* characters, int count),
       { Module.onText(x, baseline, cellWidth, cellHeight, characters, count); });
 EM_JS(void, emitImage, (int x, int y, int width, int height, const unsigned char* rows),
       { Module.onImage(x, y, width, height, rows); });
-EM_JS(int, emitPage, (int number, int refused, const unsigned char* rows, int rowBytes, int width, int height),
-      { return Module.onPage(number, refused, rows, rowBytes, width, height); });
+EM_JS(int, emitPage, (int number, int refused, const unsigned char* png, int pngBytes, int width, int height),
+      { return Module.onPage(number, refused, png, pngBytes, width, height); });
 
 namespace {
 
@@ -50,6 +51,7 @@ struct WebPages {
     DrawSurface* surface;
     unsigned char* scanlines;  // the sheet as PNG scanlines
     int scanlineBytes;
+    unsigned char* png;  // the sheet's PNG file
     unsigned char* imageRows;  // one image's cut, while it is handed over
     int pages;
 };
@@ -123,17 +125,20 @@ int handPageOver(void* context, int pageNumber, bool refused)
     WebPages* web = static_cast<WebPages*>(context);
     fillScanlines(web);
     web->pages = pageNumber;
-    return emitPage(pageNumber, refused ? 1 : 0, web->scanlines, web->scanlineBytes, web->sheet.sheetWidth,
-                    web->sheet.sheetHeight);
+    const SheetLayout& sheet = web->sheet;
+    size_t pngBytes = writeSheetPng(web->scanlines, sheet.sheetWidth, sheet.sheetHeight, sheet.dpi, web->png);
+    return emitPage(pageNumber, refused ? 1 : 0, web->png, static_cast<int>(pngBytes), sheet.sheetWidth,
+                    sheet.sheetHeight);
 }
 
 int drawPages(WebPages* web, SpoolStream* stream)
 {
     const SheetLayout& sheet = web->sheet;
     web->scanlineBytes = 1 + (sheet.sheetWidth + 7) / 8;
-    web->scanlines = static_cast<unsigned char*>(
-        std::malloc(static_cast<size_t>(web->scanlineBytes) * static_cast<size_t>(sheet.sheetHeight)));
-    web->surface = web->scanlines != nullptr ? createPageSurface(sheet.areaWidth, sheet.areaHeight, sheet.dpi,
+    size_t scanlinesSize = static_cast<size_t>(web->scanlineBytes) * static_cast<size_t>(sheet.sheetHeight);
+    web->scanlines = static_cast<unsigned char*>(std::malloc(scanlinesSize));
+    web->png = static_cast<unsigned char*>(std::malloc(sheetPngBound(scanlinesSize)));
+    web->surface = web->scanlines != nullptr && web->png != nullptr ? createPageSurface(sheet.areaWidth, sheet.areaHeight, sheet.dpi,
                                                                  sheet.dpi, sheet.offsetX, sheet.offsetY)
                                              : nullptr;
     int result = renderNoMemory;
@@ -145,6 +150,7 @@ int drawPages(WebPages* web, SpoolStream* stream)
         destroyPageSurface(web->surface);
         result = stopped == 0 ? web->pages : renderStopped;
     }
+    std::free(web->png);
     std::free(web->scanlines);
     return result;
 }

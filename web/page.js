@@ -141,7 +141,7 @@ function startWorker() {
             fail({ reason: "script-error", message: event.message || "the worker stopped" });
         }
     };
-    worker.postMessage({ kind: "start", module: compiled, warm: defaults === null });
+    worker.postMessage({ kind: "start", module: compiled });
 }
 
 function stopWorker() {

@@ -1,12 +1,13 @@
 // The page's worker: finds the spool file (the file itself, or the member of
 // a backup archive), has the WebAssembly module draw its pages, and sends
-// each page back as a 1-bit PNG with what the PDF needs of it. The drawing
+// each page back as a 1-bit PNG (made by the module) with what the PDF
+// needs of it. The drawing
 // runs here, off the page's thread, so a phone's page stays responsive, and
 // the page ends this worker whenever it asks for something else: nothing
 // here has to look out for being stopped.
 //
-// Messages in: first {kind: "start", module, warm}: the compiled module (the
-// page picks the build this browser runs) and whether to warm up; then any
+// Messages in: first {kind: "start", module}: the compiled module (the page
+// picks the build this browser runs); then any
 // number of {job, file: ArrayBuffer, member: name or null, dpi, paper,
 // offsetX, offsetY}.
 // Messages out: {kind: "ready", defaults} once started (or {kind: "failed",
@@ -14,7 +15,6 @@
 // "page", ...} for each page and one of {kind: "done"}, {kind: "failed",
 // reason} or {kind: "choose", members}, each with the request's job.
 import { ArchiveError, canInflate, inflateMember, isCandidate, listMembers, maxInflatedBytes } from "./zip_archive.js";
-import { monochromePng } from "./png.js";
 
 importScripts(FERNQUILL_GLUE);
 
@@ -137,11 +137,11 @@ function drawPages(bytes, options) {
         imageBytes += size;
         images.push({ x, y, width, height, rows: fernquill.HEAPU8.slice(rows, rows + size) });
     };
-    fernquill.onPage = (number, refused, rows, rowBytes, width, height) => {
-        const png = monochromePng(fernquill.HEAPU8.subarray(rows, rows + rowBytes * height), width, height, options.dpi);
+    fernquill.onPage = (number, refused, png, pngBytes, width, height) => {
         const text = texts.map((line) => windows1252.decode(line.bytes).trimEnd()).join("\n");
-        postMessage({ kind: "page", job: options.job, number, refused: refused !== 0, png, width, height, texts,
-            images, text }, [png.buffer]);
+        const file = fernquill.HEAPU8.slice(png, png + pngBytes);
+        postMessage({ kind: "page", job: options.job, number, refused: refused !== 0, png: file, width, height, texts,
+            images, text }, [file.buffer]);
         texts = [];
         images = [];
         // Past what spool_to_pdf takes in, the PDF would outgrow the tab.
@@ -209,21 +209,6 @@ function startModule() {
     });
 }
 
-// The first pages would otherwise pay for the compiler's warming up to the
-// PNG's compression, which is as much as drawing them: a letter sheet's
-// worth of white, compressed while the page waits for its file.
-function warmUp() {
-    const sheetRows = new Uint8Array(3300 * 320).fill(0xff);
-    let seed = 1;
-    for (let at = 0; at < sheetRows.length; at += 320 * 4) {
-        for (let i = 40; i < 200; i++) {
-            seed = (seed * 1103515245 + 12345) >>> 0;
-            sheetRows[at + i] = seed >>> 24 | 0x81;
-        }
-    }
-    monochromePng(sheetRows, 2550, 3300, 300);
-}
-
 function defaults() {
     return {
         dpi: fernquill._fq_default_dpi(),
@@ -239,9 +224,6 @@ onmessage = async (event) => {
     if (event.data.kind === "start") {
         compiled = event.data.module;
         ready = startModule().then(() => {
-            if (event.data.warm) {
-                warmUp();
-            }
             postMessage({ kind: "ready", defaults: defaults() });
         }, (error) => postMessage(failure("no-module", { message: String(error).slice(0, 200) })));
         return;
