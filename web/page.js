@@ -387,6 +387,10 @@ function onWorkerMessage(event) {
     } else if (message.kind === "done") {
         busy = false;
         showPages(message.pages);
+        if (message.total > message.pages) {
+            say(`This job has ${message.total.toLocaleString("en")} pages, more than this page shows: ` +
+                `the first ${message.pages.toLocaleString("en")} are shown.`);
+        }
         drawing = null;
         setState("done");
     } else {

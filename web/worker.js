@@ -12,7 +12,8 @@
 // offsetX, offsetY}.
 // Messages out: {kind: "ready", defaults} once started (or {kind: "failed",
 // reason: "no-module"}), then per file {kind: "count", pages}, {kind:
-// "page", ...} for each page and one of {kind: "done"}, {kind: "failed",
+// "page", ...} for each page and one of {kind: "done", pages, total: the
+// job's pages where more than are shown}, {kind: "failed",
 // reason} or {kind: "choose", members}, each with the request's job.
 import { ArchiveError, canInflate, inflateMember, isCandidate, listMembers, maxInflatedBytes } from "./zip_archive.js";
 
@@ -123,8 +124,14 @@ function isZip(bytes) {
         ((bytes[2] === 3 && bytes[3] === 4) || (bytes[2] === 5 && bytes[3] === 6));
 }
 
-// Draws the pages; each is sent as it is done.
-function drawPages(bytes, options) {
+// The most pages one file shows: each costs the worker a few milliseconds
+// and the page its PNG and its place on screen, and a hand-held's job is
+// never near this long; a damaged file can list 32,767 one-record pages.
+const maxPages = 1000;
+
+// Draws the pages; each is sent as it is done. Returns the module's answer,
+// and in cut the count of a job cut short at maxPages.
+function drawPages(bytes, options, cut) {
     let texts = [];
     let images = [];
     let imageBytes = 0;
@@ -144,12 +151,14 @@ function drawPages(bytes, options) {
             images, text }, [file.buffer]);
         texts = [];
         images = [];
+        cut.pages = number >= maxPages ? number : 0;
         // Past what spool_to_pdf takes in, the PDF would outgrow the tab.
-        return imageBytes >= imageLimit ? 1 : 0;
+        return imageBytes >= imageLimit || cut.pages > 0 ? 1 : 0;
     };
     // The file system takes the bytes as they are, rather than a copy of them.
     fernquill.FS.writeFile(spoolPath, bytes, { canOwn: true });
-    postMessage({ kind: "count", job: options.job, pages: fernquill.ccall("fq_count_pages", "number", ["string"], [spoolPath]) });
+    cut.total = fernquill.ccall("fq_count_pages", "number", ["string"], [spoolPath]);
+    postMessage({ kind: "count", job: options.job, pages: Math.min(cut.total, maxPages) });
     const pages = fernquill.ccall("fq_render", "number", ["string", "number", "string", "number", "number"],
         [spoolPath, options.dpi, options.paper, options.offsetX, options.offsetY]);
     fernquill.FS.unlink(spoolPath);
@@ -175,7 +184,11 @@ function handle(request) {
     if (!isDatabase(bytes)) {
         return failure("not-spool");
     }
-    const pages = drawPages(bytes, request);
+    const cut = { pages: 0, total: 0 };
+    const pages = drawPages(bytes, request, cut);
+    if (cut.pages > 0) {
+        return { kind: "done", pages: cut.pages, total: cut.total };
+    }
     if (pages < 0) {
         return failure(renderFailures[pages] || "unreadable");
     }

@@ -44,7 +44,7 @@ function shown(tab) {
 async function drawingSlowJob(kit, tab, slow) {
     await tab.evaluate(() => { document.body.dataset.state = "waiting"; });
     await (await tab.$("#file")).uploadFile(slow);
-    await tab.waitForFunction(() => /Drawing page \d+ of 3000/.test(document.getElementById("status").textContent),
+    await tab.waitForFunction(() => /Drawing page \d+ of 1000/.test(document.getElementById("status").textContent),
         { timeout: kit.timeout });
 }
 
@@ -67,8 +67,9 @@ async function offlineAndShared(kit) {
     }, backup)]);
     await tab.waitForFunction(settled, { timeout: kit.timeout });
     const share = await shown(tab);
-    kit.check(share.captions.length === 2 && share.alert === "",
-        `shared backup: its pages through the service worker ${JSON.stringify(share)}`);
+    const module = await tab.evaluate(() => document.body.dataset.module);
+    kit.check(share.captions.length === 2 && share.alert === "" && module === "simd",
+        `shared backup: its pages through the service worker, the ${module} module ${JSON.stringify(share)}`);
 
     server.close();
     await tab.setOfflineMode(true);
@@ -122,7 +123,8 @@ async function newRequests(kit) {
 }
 
 // Hostile and damaged files: each ends in its sentence or its pages, and
-// the tab's memory stays below the bound.
+// the tab's memory stays below the bound. The time each took is said, not
+// checked (the benchmark is for times).
 async function badInput(kit) {
     const memo = readFileSync(kit.files.memo);
     const claims = {};
@@ -136,26 +138,31 @@ async function badInput(kit) {
     const cases = [
         { name: "claims.zip", members: claims, says: /holds no Fernquill spool file/ },
         { name: "many.zip", members: many, says: /more files than a hand-held's backup/ },
-        { name: "thousandfold.zip", members: { "Fernquill_Spool_File.PDB": { zeros: 100 << 20 } }, says: /no pages/ },
+        { name: "thousandfold.zip", members: { "Fernquill_Spool_File.PDB": { zeros: 32 << 20 } }, says: /no pages/ },
         { name: "deflate64.zip", members: { "Fernquill Spool File.pdb": { bytes: memo },
             "Graffiti.pdb": { bytes: new Uint8Array(500), method: 9 } }, pages: 2 },
         { name: "deflate64-only.zip", members: { "Fernquill Spool File.pdb": { bytes: memo, method: 9 } },
             says: /1 file is packed in a way this page can't unpack/ },
         { name: "empty.PDB", bytes: new Uint8Array(0), says: /empty/ },
+        { name: "10000-pages.PDB", dpi: 150, pages: 1000, says: /has 10,000 pages, .* the first 1,000 are shown/,
+            bytes: spoolDatabase(Array.from({ length: 10000 }, (_, i) => textPage(`Line ${i}\n`))) },
     ];
     for (const item of cases) {
         const path = join(kit.scratch, item.name);
         writeFileSync(path, item.bytes || zipArchive(item.members));
         const before = renderers(kit.browser);
         const { context, tab } = await openTab(kit, kit.url);
+        if (item.dpi) {
+            await tab.select("#dpi", String(item.dpi));
+        }
         const started = Date.now();
         await pick(kit, tab, path);
         const seconds = (Date.now() - started) / 1000;
         const result = await shown(tab);
         const peak = peakMemory(kit.browser, before);
-        const answered = item.says ? item.says.test(result.alert) && result.captions.length === 0
-            : result.captions.length === item.pages && result.alert === "";
-        kit.check(answered && seconds < 10 && peak < memoryBound, `${item.name}: "${result.alert}", ` +
+        const answered = (item.says ? item.says.test(result.alert) : result.alert === "") &&
+            result.captions.length === (item.pages || 0);
+        kit.check(answered && peak < memoryBound, `${item.name}: "${result.alert}", ` +
             `${result.captions.length} pages in ${seconds.toFixed(1)} s, peak ${(peak / 1048576).toFixed(0)} MiB`);
         await context.close();
     }
