@@ -395,6 +395,10 @@ function onWorkerMessage(event) {
         setState("done");
     } else {
         busy = false;
+        // A worker whose module failed is not trusted with the next file.
+        if (message.reason === "no-memory" || message.reason === "script-error") {
+            stopWorker();
+        }
         fail(message);
     }
 }

@@ -241,9 +241,10 @@ onmessage = async (event) => {
         }, (error) => postMessage(failure("no-module", { message: String(error).slice(0, 200) })));
         return;
     }
-    await ready;
     let answer;
     try {
+        // A module started afresh after a failure may fail to start itself.
+        await ready;
         answer = handle(event.data);
     } catch (error) {
         answer = failureOf(error);
