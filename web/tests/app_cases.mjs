@@ -5,9 +5,9 @@
 // without an accessibility fault. page_test.mjs runs these with its own
 // checks; each scenario gets a browser context of its own (its own service
 // worker and renderer process).
-import { readFileSync, writeFileSync } from "node:fs";
+import { copyFileSync, mkdirSync, readFileSync, writeFileSync } from "node:fs";
 import { createRequire } from "node:module";
-import { join } from "node:path";
+import { join, resolve } from "node:path";
 import { peakMemory, renderers } from "./chromium.mjs";
 import { spoolDatabase, textPage, zipArchive } from "./spool_files.mjs";
 
@@ -119,6 +119,20 @@ async function newRequests(kit) {
     const again = await shown(tab);
     kit.check(JSON.stringify(again.captions) === JSON.stringify(["Page 1 of 1"]),
         `the same file picked again after it changed: ${JSON.stringify(again.captions)}`);
+
+    // The file changes between the pick and a later read: an archive's
+    // spool file is chosen after the archive was written again.
+    const archive = join(kit.scratch, "changing.zip");
+    const memo = { bytes: readFileSync(kit.files.memo) };
+    writeFileSync(archive, zipArchive({ "Fernquill Spool File.pdb": memo, "old/Fernquill_Spool_File.PDB": memo }));
+    await pick(kit, tab, archive);
+    writeFileSync(archive, zipArchive({ "Fernquill Spool File.pdb": memo }));
+    await tab.evaluate(() => { document.body.dataset.state = "waiting"; });
+    await tab.select("#member", "old/Fernquill_Spool_File.PDB");
+    await tab.waitForFunction(settled, { timeout: kit.timeout });
+    const changed = await shown(tab);
+    kit.check(/can't be read: it was moved or changed since it was picked/.test(changed.alert) &&
+        changed.captions.length === 0, `a file changed after it was picked: "${changed.alert}"`);
     await context.close();
 }
 
@@ -176,6 +190,35 @@ async function badInput(kit) {
     }
 }
 
+// Drops anywhere on the page (here on its heading) of a file, of a user's
+// HotSync folder (its spool file is in Backup/, beside another database),
+// and of a folder without a spool file.
+async function drops(kit) {
+    const user = join(kit.scratch, "JQuill");
+    mkdirSync(join(user, "Backup"), { recursive: true });
+    copyFileSync(kit.files.memo, join(user, "Backup", "Fernquill_Spool_File.PDB"));
+    copyFileSync(kit.files.fern, join(user, "MemoDB.PDB"));
+    const empty = join(kit.scratch, "no-spool-folder");
+    mkdirSync(empty, { recursive: true });
+    const { context, tab } = await openTab(kit, kit.url);
+    const session = await tab.createCDPSession();
+    const heading = await (await tab.$("h1")).boundingBox();
+    const results = [];
+    for (const path of [resolve(kit.files.fern), user, empty]) {
+        await tab.evaluate(() => { document.body.dataset.state = "waiting"; });
+        const data = { items: [], files: [path], dragOperationsMask: 1 };
+        for (const type of ["dragEnter", "dragOver", "drop"]) {
+            await session.send("Input.dispatchDragEvent", { type, x: heading.x + 5, y: heading.y + 5, data });
+        }
+        await tab.waitForFunction(settled, { timeout: kit.timeout });
+        const result = await shown(tab);
+        results.push(`${result.captions.length} ${result.alert}`.trim());
+    }
+    kit.check(JSON.stringify(results) === JSON.stringify(["1", "2", "0 This folder holds no Fernquill spool file."]),
+        `drops of a file, a HotSync folder and an empty folder: ${JSON.stringify(results)}`);
+    await context.close();
+}
+
 // A phone's screen and touch: every control within the screen's width and
 // large enough for a finger, the options used by touch, and no fault axe
 // finds, in light and dark.
@@ -213,7 +256,7 @@ async function onAPhone(kit) {
     await context.close();
 }
 
-export const appCases = [offlineAndShared, withoutSimd, newRequests, badInput, onAPhone];
+export const appCases = [offlineAndShared, withoutSimd, newRequests, badInput, drops, onAPhone];
 
 // The files the scenarios share.
 export function appFiles(scratch, examples) {
