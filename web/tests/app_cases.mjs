@@ -5,6 +5,7 @@
 // without an accessibility fault. page_test.mjs runs these with its own
 // checks; each scenario gets a browser context of its own (its own service
 // worker and renderer process).
+import { execFileSync } from "node:child_process";
 import { copyFileSync, mkdirSync, readFileSync, writeFileSync } from "node:fs";
 import { createRequire } from "node:module";
 import { join, resolve } from "node:path";
@@ -219,6 +220,25 @@ async function drops(kit) {
     await context.close();
 }
 
+// Printed on paper other than the chosen one (the print dialog's choice),
+// each page is one sheet and keeps its proportions: pdfimages finds each
+// page's image as many pixels per inch across as down.
+async function printedOnOtherPaper(kit) {
+    const { context, tab } = await openTab(kit, kit.url);
+    await pick(kit, tab, kit.files.memo);
+    const results = [];
+    for (const paper of [{ format: "A4" }, { format: "A5", landscape: true }]) {
+        const printed = join(kit.scratch, `printed-${paper.format}.pdf`);
+        writeFileSync(printed, await tab.pdf(paper));
+        const images = execFileSync("pdfimages", ["-list", printed], { encoding: "utf8" }).trim().split("\n").slice(2)
+            .map((line) => line.trim().split(/\s+/));
+        results.push(images.map((fields) => `${fields[0]}: ${fields[12]} x ${fields[13]} ppi`).join(", "));
+        kit.check(images.length === 2 && images.every((fields, i) => Number(fields[0]) === i + 1 && fields[12] === fields[13]),
+            `printed on ${paper.format}${paper.landscape ? " landscape" : ""}: ${results.at(-1)}`);
+    }
+    await context.close();
+}
+
 // A phone's screen and touch: every control within the screen's width and
 // large enough for a finger, the options used by touch, and no fault axe
 // finds, in light and dark.
@@ -256,7 +276,7 @@ async function onAPhone(kit) {
     await context.close();
 }
 
-export const appCases = [offlineAndShared, withoutSimd, newRequests, badInput, drops, onAPhone];
+export const appCases = [offlineAndShared, withoutSimd, newRequests, badInput, drops, printedOnOtherPaper, onAPhone];
 
 // The files the scenarios share.
 export function appFiles(scratch, examples) {
