@@ -239,6 +239,23 @@ async function printedOnOtherPaper(kit) {
     await context.close();
 }
 
+// Save PDF's part of the page can't be loaded (here refused by the test,
+// past the service worker): it says so, and the button is ready again.
+async function savePdfFails(kit) {
+    const { context, tab } = await openTab(kit, kit.url, async (page) => {
+        await page.setBypassServiceWorker(true);
+        await page.setRequestInterception(true);
+        page.on("request", (request) => (/pdf-worker\./.test(request.url()) ? request.abort() : request.continue()));
+    });
+    await pick(kit, tab, kit.files.memo);
+    await tab.click("#save-pdf");
+    await tab.waitForFunction(() => document.getElementById("alert").textContent !== "", { timeout: kit.timeout });
+    const alert = await tab.$eval("#alert", (element) => element.textContent);
+    const ready = await tab.$eval("#save-pdf", (button) => !button.disabled);
+    kit.check(/The PDF could not be made/.test(alert) && ready, `Save PDF without its library: "${alert}", ready again: ${ready}`);
+    await context.close();
+}
+
 // A phone's screen and touch: every control within the screen's width and
 // large enough for a finger, the options used by touch, and no fault axe
 // finds, in light and dark.
@@ -276,7 +293,7 @@ async function onAPhone(kit) {
     await context.close();
 }
 
-export const appCases = [offlineAndShared, withoutSimd, newRequests, badInput, drops, printedOnOtherPaper, onAPhone];
+export const appCases = [offlineAndShared, withoutSimd, newRequests, badInput, drops, printedOnOtherPaper, savePdfFails, onAPhone];
 
 // The files the scenarios share.
 export function appFiles(scratch, examples) {
