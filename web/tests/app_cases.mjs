@@ -72,6 +72,13 @@ async function offlineAndShared(kit) {
     kit.check(share.captions.length === 2 && share.alert === "" && module === "simd",
         `shared backup: its pages through the service worker, the ${module} module ${JSON.stringify(share)}`);
 
+    // Nothing can be sent anywhere else: the page's policy refuses it.
+    const refused = await tab.evaluate(() => new Promise((resolve) => {
+        document.addEventListener("securitypolicyviolation", (event) => resolve(event.effectiveDirective));
+        fetch("http://127.0.0.2:9/").catch(() => {});
+    }));
+    kit.check(refused === "connect-src", `a request to another origin: refused by ${refused}`);
+
     server.close();
     await tab.setOfflineMode(true);
     await tab.reload();
