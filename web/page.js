@@ -511,8 +511,9 @@ form.file.addEventListener("change", () => {
 form.paper.addEventListener("change", () => {
     const unit = marginUnit(form.paper.value);
     if (unit !== form.marginUnit.textContent) {
+        // The same lengths in the new paper's unit.
         for (const field of [form.marginX, form.marginY]) {
-            field.value = marginValue(Number(field.value) / (unit === "mm" ? 1 / 25.4 : 25.4), unit);
+            field.value = marginValue(unit === "mm" ? Number(field.value) : Number(field.value) / 25.4, unit);
         }
         form.marginUnit.textContent = unit;
     }

@@ -290,13 +290,27 @@ async function onAPhone(kit) {
     const offset = await tab.$eval("#pages img", (image) => `${image.dataset.dpi} ${image.dataset.offset}`);
     kit.check(controls.length === 0 && offset === "150 75,38",
         `a phone's screen: out of reach or too small: ${JSON.stringify(controls)}; margins typed: ${offset}`);
+    // A4's margins are in millimetres: the lengths typed stay the same.
+    await tab.evaluate(() => { document.body.dataset.state = "waiting"; });
+    await tab.select("#paper", "a4");
+    await tab.waitForFunction(settled, { timeout: kit.timeout });
+    const metric = await tab.evaluate(() => [document.getElementById("margin-x").value,
+        document.getElementById("margin-y").value, document.getElementById("margin-unit").textContent,
+        document.querySelector("#pages img").dataset.offset].join(" "));
+    // The text of each page, there for a screen reader.
+    const text = await tab.$eval(".page-text", (element) => element.textContent.split("\n")[1]);
+    kit.check(metric === "12.7 6.35 mm 75,38" && text === "To:   Sales team",
+        `millimetres on A4: ${metric}; the page's second line as text: "${text}"`);
     await tab.addScriptTag({ path: createRequire(import.meta.url).resolve("axe-core/axe.min.js") });
+    const grounds = [];
     for (const scheme of ["light", "dark"]) {
         await tab.emulateMediaFeatures([{ name: "prefers-color-scheme", value: scheme }]);
+        grounds.push(await tab.evaluate(() => getComputedStyle(document.body).backgroundColor));
         const violations = await tab.evaluate(async () =>
             (await window.axe.run(document)).violations.map((violation) => `${violation.id}: ${violation.nodes.length}`));
         kit.check(violations.length === 0, `axe-core, ${scheme}: ${JSON.stringify(violations)}`);
     }
+    kit.check(grounds[0] !== grounds[1], `the system's dark mode followed: ${grounds.join(", then ")}`);
     await context.close();
 }
 
