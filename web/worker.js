@@ -1,15 +1,13 @@
 // The page's worker: finds the spool file (the file itself, or the member of
 // a backup archive), has the WebAssembly module draw its pages, and sends
 // each page back as a 1-bit PNG (made by the module) with what the PDF
-// needs of it. The drawing
-// runs here, off the page's thread, so a phone's page stays responsive, and
-// the page ends this worker whenever it asks for something else: nothing
-// here has to look out for being stopped.
+// needs of it. The drawing runs here, off the page's thread, so a phone's
+// page stays responsive, and the page ends this worker whenever it asks for
+// something else: nothing here has to look out for being stopped.
 //
 // Messages in: first {kind: "start", module}: the compiled module (the page
-// picks the build this browser runs); then any
-// number of {job, file: ArrayBuffer, member: name or null, dpi, paper,
-// offsetX, offsetY}.
+// picks the build this browser runs); then any number of {job, file:
+// ArrayBuffer, member: name or null, dpi, paper, offsetX, offsetY}.
 // Messages out: {kind: "ready", defaults} once started (or {kind: "failed",
 // reason: "no-module"}), then per file {kind: "count", pages}, {kind:
 // "page", ...} for each page and one of {kind: "done", pages, total: the
@@ -210,12 +208,16 @@ function failureOf(error) {
 }
 
 function startModule() {
-    return createFernquill({
-        // The page compiled the module once; each worker only instantiates it.
-        instantiateWasm: (imports, done) => {
-            WebAssembly.instantiate(compiled, imports).then((instance) => done(instance, compiled));
-            return {};
-        },
+    fernquill = null;
+    return new Promise((resolve, reject) => {
+        createFernquill({
+            // The page compiled the module once; each worker only instantiates
+            // it. Where that fails, the module's own promise would never settle.
+            instantiateWasm: (imports, done) => {
+                WebAssembly.instantiate(compiled, imports).then((instance) => done(instance, compiled), reject);
+                return {};
+            },
+        }).then(resolve, reject);
     }).then((module) => {
         fernquill = module;
         fernquill.prefixBytes = fernquill._fq_database_prefix_bytes();
@@ -251,7 +253,8 @@ onmessage = async (event) => {
     }
     postMessage(Object.assign({ job: event.data.job }, answer));
     // After a failure inside the module its state can't be trusted again.
-    if (answer.reason === "no-memory" || answer.reason === "script-error" || fernquill.HEAPU8.length > freshModuleBytes) {
+    if (answer.reason === "no-memory" || answer.reason === "script-error" || fernquill === null ||
+        fernquill.HEAPU8.length > freshModuleBytes) {
         ready = startModule();
     }
 };
