@@ -263,6 +263,21 @@ async function savePdfFails(kit) {
     await context.close();
 }
 
+// The module can't be had (here refused by the test; for a person, a
+// browser without WebAssembly or with it locked down): one sentence.
+async function noModule(kit) {
+    const context = await kit.browser.createBrowserContext();
+    const tab = await context.newPage();
+    await tab.setBypassServiceWorker(true);
+    await tab.setRequestInterception(true);
+    tab.on("request", (request) => (/\.wasm$/.test(request.url()) ? request.abort() : request.continue()));
+    await tab.goto(kit.url);
+    await tab.waitForFunction(() => document.body.dataset.state === "failed", { timeout: kit.timeout });
+    const alert = await tab.$eval("#alert", (element) => element.textContent);
+    kit.check(/can't run the page's drawing code/.test(alert), `no module: "${alert}"`);
+    await context.close();
+}
+
 // A phone's screen and touch: every control within the screen's width and
 // large enough for a finger, the options used by touch, and no fault axe
 // finds, in light and dark.
@@ -314,7 +329,7 @@ async function onAPhone(kit) {
     await context.close();
 }
 
-export const appCases = [offlineAndShared, withoutSimd, newRequests, badInput, drops, printedOnOtherPaper, savePdfFails, onAPhone];
+export const appCases = [offlineAndShared, withoutSimd, newRequests, badInput, drops, printedOnOtherPaper, savePdfFails, noModule, onAPhone];
 
 // The files the scenarios share.
 export function appFiles(scratch, examples) {
