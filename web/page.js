@@ -300,7 +300,7 @@ function showOnScreen(screen) {
         }
         const height = Math.round((width * screen.previousSibling.height) / screen.previousSibling.width);
         const bitmap = await createImageBitmap(pngs.get(screen), { resizeWidth: width, resizeHeight: height,
-            resizeQuality: "high" });
+            resizeQuality: "medium" });
         screen.width = width;
         screen.height = height;
         screen.getContext("2d").drawImage(bitmap, 0, 0);
@@ -382,8 +382,9 @@ function onWorkerMessage(event) {
         drawing.pages.push({ width: message.width, height: message.height, texts: message.texts, images: message.images });
         drawing.images.push(pageFigure(message, drawing.options, drawing.total));
         const next = message.number + 1;
-        form.status.textContent = next <= drawing.total ? `Drawing page ${next} of ${drawing.total}\u2026`
-            : `Drawing page ${next}\u2026`;
+        if (next <= drawing.total) {
+            form.status.textContent = `Drawing page ${next} of ${drawing.total}\u2026`;
+        }
     } else if (message.kind === "done") {
         busy = false;
         showPages(message.pages);
