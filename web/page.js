@@ -177,6 +177,10 @@ function chosenOptions() {
 }
 
 function clearPages() {
+    if (firstCopy !== null && !drawingHolds(firstCopy.screen)) {
+        firstCopy.bitmap.then((bitmap) => bitmap.close(), () => {});
+        firstCopy = null;
+    }
     for (const image of form.pages.querySelectorAll("img")) {
         URL.revokeObjectURL(image.src);
     }
@@ -188,6 +192,10 @@ function clearPages() {
     shown = null;
     form.print.disabled = true;
     form.savePdf.disabled = true;
+}
+
+function drawingHolds(screen) {
+    return drawing !== null && drawing.images.some((figure) => figure.contains(screen));
 }
 
 function readFailure(error) {
@@ -291,6 +299,28 @@ function pageFigure(page, options, total) {
 // Pages are drawn on screen one at a time: each decodes its whole PNG
 // while it is scaled down.
 let screenQueue = Promise.resolve();
+// The first page's screen copy, begun while the worker draws the others:
+// {screen, width, bitmap (a promise)}.
+let firstCopy = null;
+
+function screenCopy(screen, width) {
+    const image = screen.previousSibling;
+    const height = Math.round((width * image.height) / image.width);
+    return createImageBitmap(pngs.get(screen), { resizeWidth: width, resizeHeight: height, resizeQuality: "medium" });
+}
+
+// The width a page takes on screen, in the screen's pixels: the pages'
+// width, as much as a figure takes (page.css).
+function screenWidth(image) {
+    const rem = parseFloat(getComputedStyle(document.documentElement).fontSize);
+    return Math.min(Math.round(Math.min(form.pages.clientWidth, 60 * rem) * devicePixelRatio), image.width);
+}
+
+function beginFirstCopy(figure) {
+    const screen = figure.querySelector("canvas");
+    const width = screenWidth(figure.querySelector("img"));
+    firstCopy = width > 0 ? { screen, width, bitmap: screenCopy(screen, width) } : null;
+}
 
 function showOnScreen(screen) {
     screenQueue = screenQueue.then(async () => {
@@ -298,11 +328,13 @@ function showOnScreen(screen) {
         if (!screen.isConnected || width === 0 || screen.width === width) {
             return;
         }
-        const height = Math.round((width * screen.previousSibling.height) / screen.previousSibling.width);
-        const bitmap = await createImageBitmap(pngs.get(screen), { resizeWidth: width, resizeHeight: height,
-            resizeQuality: "medium" });
-        screen.width = width;
-        screen.height = height;
+        const early = firstCopy !== null && firstCopy.screen === screen && firstCopy.width === width;
+        const bitmap = await (early ? firstCopy.bitmap : screenCopy(screen, width));
+        if (early) {
+            firstCopy = null;
+        }
+        screen.width = bitmap.width;
+        screen.height = bitmap.height;
         screen.getContext("2d").drawImage(bitmap, 0, 0);
         bitmap.close();
         screen.dataset.shown = "";
@@ -381,6 +413,9 @@ function onWorkerMessage(event) {
     } else if (message.kind === "page") {
         drawing.pages.push({ width: message.width, height: message.height, texts: message.texts, images: message.images });
         drawing.images.push(pageFigure(message, drawing.options, drawing.total));
+        if (message.number === 1) {
+            beginFirstCopy(drawing.images[0]);
+        }
         const next = message.number + 1;
         if (next <= drawing.total) {
             form.status.textContent = `Drawing page ${next} of ${drawing.total}\u2026`;
