@@ -225,7 +225,7 @@ try {
 } finally {
     await browser.close();
     server.close();
-    if (!process.env.FERNQUILL_KEEP_SCRATCH) rmSync(scratch, { recursive: true, force: true });
+    rmSync(scratch, { recursive: true, force: true });
 }
 console.log(`web page tests: ${passes} passed, ${failures} failed`);
 process.exit(failures === 0 ? 0 : 1);
