@@ -23,6 +23,9 @@ The output depends on nothing but this file, so running it again gives the
 same bytes.
 
 Usage: python3 scripts/make_icon.py [output.ico] [--preview PNG]
+       python3 scripts/make_icon.py --png SIZE FILE [--png SIZE FILE...]
+    --png writes the large image alone at SIZE pixels as a PNG (the web
+    page's icons, web/icon-192.png and web/icon-512.png), and no .ico.
     --preview also writes a PNG to look at: every image at real size and
     enlarged, over light, beige, blue and dark backgrounds.
 """
@@ -162,14 +165,16 @@ def drawIcon48():
 
 
 # The 256 pixel image is drawn on a canvas SUPERSAMPLE times as large, in
-# the image's own pixel units, then averaged down.
+# the image's own pixel units, then averaged down. The web page's larger and
+# smaller icons are the same drawing on a canvas of their own size, still in
+# 256ths of the image.
 SUPERSAMPLE = 4
 
 
 def roundedBox(canvas, left, top, right, bottom, radius, colour):
     """Fills the box from (left, top) to (right, bottom), in image pixels
     (right and bottom excluded), with corners of the given radius."""
-    scale = SUPERSAMPLE
+    scale = len(canvas) / 256
     x0, y0, x1, y1 = (round(v * scale) for v in (left, top, right, bottom))
     r = radius * scale
     for y in range(y0, y1):
@@ -208,8 +213,8 @@ def averagedDown(canvas, size):
     return image
 
 
-def drawIcon256():
-    canvas = [[CLEAR] * (256 * SUPERSAMPLE) for _ in range(256 * SUPERSAMPLE)]
+def drawIcon256(size=256):
+    canvas = [[CLEAR] * (size * SUPERSAMPLE) for _ in range(size * SUPERSAMPLE)]
 
     # The hand-held.
     edgedBox(canvas, 12, 6, 112, 228, 16, OUTLINE, 5, PALM_BODY)
@@ -233,7 +238,7 @@ def drawIcon256():
     roundedBox(canvas, 80, 176, 192, 180, 1, PAPER)
     edgedBox(canvas, 214, 164, 232, 182, 9, OUTLINE, 3, LED)
     roundedBox(canvas, 72, 196, 200, 202, 3, PRINTER_SHADE)
-    return averagedDown(canvas, 256)
+    return averagedDown(canvas, size)
 
 
 def iconImageBytes(image):
@@ -326,18 +331,25 @@ def pasteScaled(canvas, image, left, top, scale, background):
 
 
 def main(argv):
-    output, preview = DEFAULT_OUTPUT, None
+    output, preview, pngs = DEFAULT_OUTPUT, None, []
     args = list(argv)
     while args:
         arg = args.pop(0)
         if arg == "--preview" and args:
             preview = args.pop(0)
+        elif arg == "--png" and len(args) >= 2 and args[0].isdigit():
+            pngs.append((int(args.pop(0)), args.pop(0)))
         elif arg.startswith("-"):
             sys.stderr.write(__doc__)
             return 2
         else:
             output = arg
 
+    if pngs:
+        for size, path in pngs:
+            with open(path, "wb") as f:
+                f.write(pngBytes(drawIcon256(size)))
+        return 0
     images = [drawIcon16(), drawIcon32(), drawIcon48(), drawIcon256()]
     with open(output, "wb") as f:
         f.write(icoFileBytes(images))

@@ -28,6 +28,7 @@
 #include "tests/files.h"
 #include "tests/pixels.h"
 #include "tests/spool_builder.h"
+#include "web/web_limits.h"
 
 using namespace spooltest;
 
@@ -462,16 +463,24 @@ INSTANTIATE_TEST_SUITE_P(Faults, DamagedPagesTest, testing::ValuesIn(damagedCase
 
 // The web page's tests run the same files through its WebAssembly build:
 // where scripts/test names a folder, each file is written there, its name
-// ending in the number of pages the job walks.
-TEST(DamagedFilesForTheWebPage, WrittenToTheFolderAsked)
+// ending in the number of pages the job walks with the page's limit on
+// image memory (a huge image left out walks on differently).
+class DamagedFilesForTheWebPage : public DamagedPagesTest {};
+
+TEST_F(DamagedFilesForTheWebPage, WrittenToTheFolderAsked)
 {
     const char* folder = std::getenv("FERNQUILL_DAMAGED_FILES_OUT");
     if (folder == nullptr) {
         GTEST_SKIP() << "FERNQUILL_DAMAGED_FILES_OUT names no folder";
     }
+    ImageMemoryLimitGuard guard;
+    setImageMemoryLimit(webPageImageMemoryLimit);
     for (const DamagedCase& damaged : damagedCases()) {
-        std::string path = std::string(folder) + "/" + damaged.name + "." + std::to_string(damaged.pages) + ".pdb";
         Bytes file = damaged.build();
+        OpenSpool spool(file);
+        ASSERT_NE(spool.stream(), nullptr);
+        int pages = printJob(spool.stream(), printer, window).pages;
+        std::string path = std::string(folder) + "/" + damaged.name + "." + std::to_string(pages) + ".pdb";
         std::FILE* out = std::fopen(path.c_str(), "wb");
         ASSERT_NE(out, nullptr) << path;
         size_t written = file.empty() ? 0 : std::fwrite(file.data(), 1, file.size(), out);

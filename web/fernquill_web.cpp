@@ -9,10 +9,10 @@
 // through the module's callbacks:
 //   onText(x, baseline, cellWidth, cellHeight, bytesPointer, count)  a line, cut as the PDF takes it
 //   onImage(x, y, width, height, rowsPointer)                  an image's pixels, as the PDF takes them
-//   onPage(number, refused, rowsPointer, rowBytes, width, height)  the whole sheet
+//   onPage(number, refused, pngPointer, pngBytes, width, height)  the whole sheet
 // Positions are the sheet's pixels. Image rows are DeviceGray (0 black); the
-// sheet's rows are PNG scanlines (a 0 filter byte, then the row, 0 black),
-// so the page only compresses them. The pointers hold only during the call.
+// sheet comes as a 1-bit grey PNG file (sheet_png.h), which the page only
+// hands on. The pointers hold only during the call.
 #include <emscripten/emscripten.h>
 
 #include <cstdlib>
@@ -28,13 +28,15 @@
 #include "tools/sheet_layout.h"
 #include "tools/tool_front_end.h"
 #include "tools/zip_member.h"
+#include "web/sheet_png.h"
+#include "web/web_limits.h"
 
 EM_JS(void, emitText, (int x, double baseline, int cellWidth, int cellHeight, const char* characters, int count),
       { Module.onText(x, baseline, cellWidth, cellHeight, characters, count); });
 EM_JS(void, emitImage, (int x, int y, int width, int height, const unsigned char* rows),
       { Module.onImage(x, y, width, height, rows); });
-EM_JS(int, emitPage, (int number, int refused, const unsigned char* rows, int rowBytes, int width, int height),
-      { return Module.onPage(number, refused, rows, rowBytes, width, height); });
+EM_JS(int, emitPage, (int number, int refused, const unsigned char* png, int pngBytes, int width, int height),
+      { return Module.onPage(number, refused, png, pngBytes, width, height); });
 
 namespace {
 
@@ -49,6 +51,7 @@ struct WebPages {
     DrawSurface* surface;
     unsigned char* scanlines;  // the sheet as PNG scanlines
     int scanlineBytes;
+    unsigned char* png;  // the sheet's PNG file
     unsigned char* imageRows;  // one image's cut, while it is handed over
     int pages;
 };
@@ -122,17 +125,20 @@ int handPageOver(void* context, int pageNumber, bool refused)
     WebPages* web = static_cast<WebPages*>(context);
     fillScanlines(web);
     web->pages = pageNumber;
-    return emitPage(pageNumber, refused ? 1 : 0, web->scanlines, web->scanlineBytes, web->sheet.sheetWidth,
-                    web->sheet.sheetHeight);
+    const SheetLayout& sheet = web->sheet;
+    size_t pngBytes = writeSheetPng(web->scanlines, sheet.sheetWidth, sheet.sheetHeight, sheet.dpi, web->png);
+    return emitPage(pageNumber, refused ? 1 : 0, web->png, static_cast<int>(pngBytes), sheet.sheetWidth,
+                    sheet.sheetHeight);
 }
 
 int drawPages(WebPages* web, SpoolStream* stream)
 {
     const SheetLayout& sheet = web->sheet;
     web->scanlineBytes = 1 + (sheet.sheetWidth + 7) / 8;
-    web->scanlines = static_cast<unsigned char*>(
-        std::malloc(static_cast<size_t>(web->scanlineBytes) * static_cast<size_t>(sheet.sheetHeight)));
-    web->surface = web->scanlines != nullptr ? createPageSurface(sheet.areaWidth, sheet.areaHeight, sheet.dpi,
+    size_t scanlinesSize = static_cast<size_t>(web->scanlineBytes) * static_cast<size_t>(sheet.sheetHeight);
+    web->scanlines = static_cast<unsigned char*>(std::malloc(scanlinesSize));
+    web->png = static_cast<unsigned char*>(std::malloc(sheetPngBound(scanlinesSize)));
+    web->surface = web->scanlines != nullptr && web->png != nullptr ? createPageSurface(sheet.areaWidth, sheet.areaHeight, sheet.dpi,
                                                                  sheet.dpi, sheet.offsetX, sheet.offsetY)
                                              : nullptr;
     int result = renderNoMemory;
@@ -144,8 +150,18 @@ int drawPages(WebPages* web, SpoolStream* stream)
         destroyPageSurface(web->surface);
         result = stopped == 0 ? web->pages : renderStopped;
     }
+    std::free(web->png);
     std::free(web->scanlines);
     return result;
+}
+
+// The resolution pages are counted at: a Letter sheet of 8 x 11 pixels.
+const int countingDpi = 1;
+
+int countPage(void* context, int pageNumber, bool)
+{
+    static_cast<WebPages*>(context)->pages = pageNumber;
+    return 0;
 }
 
 }  // namespace
@@ -201,6 +217,33 @@ EMSCRIPTEN_KEEPALIVE int fq_is_spool_member(const char* name, size_t nameLength,
     return isSpoolDatabaseMember(name, nameLength, data, size) ? 1 : 0;
 }
 
+// How many pages fq_render will hand over for the file at path: where a page
+// ends is known only once it is drawn, so they are drawn on a sheet of a few
+// pixels, which costs little beside the real one. 0 for a file without
+// pages or one that can't be read.
+EMSCRIPTEN_KEEPALIVE int fq_count_pages(const char* path)
+{
+    setImageMemoryLimit(webPageImageMemoryLimit);
+    SheetOptions options = {countingDpi, findPaper("letter"), 0, 0};
+    WebPages web = {};
+    SpoolStream* stream = openSpoolStream(path);
+    if (stream == nullptr || layOutSheet("fernquill", options, &web.sheet) != 0) {
+        closeSpoolStream(stream);
+        return 0;
+    }
+    int recordCount = 0;
+    readSpoolHeader(stream, &recordCount, nullptr, nullptr);
+    DrawSurface* surface = recordCount > 0 ? createPageSurface(web.sheet.areaWidth, web.sheet.areaHeight, countingDpi,
+                                                               countingDpi, 0, 0)
+                                           : nullptr;
+    if (surface != nullptr) {
+        drawSheetPages(stream, surface, web.sheet, countPage, &web);
+        destroyPageSurface(surface);
+    }
+    closeSpoolStream(stream);
+    return web.pages;
+}
+
 // Draws every page of the spool file at path for a printer of dpi on paper
 // ("letter", "a4") with the given unprintable margins, handing each page
 // over as it is done; onPage returns 0 to go on. Returns the number of
@@ -208,6 +251,9 @@ EMSCRIPTEN_KEEPALIVE int fq_is_spool_member(const char* name, size_t nameLength,
 // memory for the sheet, an unreadable file, or stopped by onPage.
 EMSCRIPTEN_KEEPALIVE int fq_render(const char* path, int dpi, const char* paper, int offsetX, int offsetY)
 {
+    // So that a damaged or hostile file can't grow the module's memory past
+    // what a phone's tab is let keep.
+    setImageMemoryLimit(webPageImageMemoryLimit);
     SheetOptions options = {dpi, findPaper(paper), offsetX, offsetY};
     WebPages web = {};
     if (dpi <= 0 || offsetX < 0 || offsetY < 0 || options.paper == nullptr ||

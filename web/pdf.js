@@ -23,13 +23,25 @@ function hex(bytes) {
     return Array.from(bytes, (byte) => byte.toString(16).padStart(2, "0")).join("");
 }
 
+// A number as libharu writes it into spool_to_pdf's PDF: held as a 32-bit
+// float, then cut (not rounded) to five decimals. Written the same way, the
+// two PDFs' pages are drawn alike to the pixel: a glyph a hundred-thousandth
+// of a point apart can land on the other side of a pixel's edge.
+function real(value) {
+    const single = Math.fround(value);
+    const size = Math.abs(single);
+    const whole = Math.trunc(size + 0.000005);
+    const fraction = Math.trunc(Math.fround(Math.fround(size - whole + 0.000005) * 100000));
+    return Math.sign(single) * (whole + fraction / 100000);
+}
+
 function clamp(value, low, high) {
     return Math.min(Math.max(value, low), high);
 }
 
 function addPage(document, font, sheet, page) {
-    const across = (x) => (x * 72) / sheet.dpi;
-    const up = (y) => ((sheet.height - pageShave - y) * 72) / sheet.dpi;
+    const across = (x) => real((x * 72) / sheet.dpi);
+    const up = (y) => real(((sheet.height - pageShave - y) * 72) / sheet.dpi);
     const pdfPage = document.addPage([across(sheet.width - pageShave), across(sheet.height - pageShave)]);
     const operators = [
         pushGraphicsState(),
@@ -40,8 +52,8 @@ function addPage(document, font, sheet, page) {
     ];
     const fontName = page.texts.length > 0 ? pdfPage.node.newFontDictionary("F", font.ref) : null;
     for (const line of page.texts) {
-        const size = clamp(across(line.cellHeight), 0.01, maxFontSize);
-        const scaling = clamp((100 * line.cellWidth) / (courierAdvance * line.cellHeight), minScaling, maxScaling);
+        const size = real(clamp((line.cellHeight * 72) / sheet.dpi, 0.01, maxFontSize));
+        const scaling = real(clamp((100 * line.cellWidth) / (courierAdvance * line.cellHeight), minScaling, maxScaling));
         operators.push(beginText(), setFontAndSize(fontName, size), setCharacterSqueeze(scaling),
             moveText(across(line.x), up(line.baseline)), showText(PDFHexString.of(hex(line.bytes))), endText());
     }
@@ -62,15 +74,17 @@ function addPage(document, font, sheet, page) {
 }
 
 // The PDF's bytes for the pages (each with its texts and images) of a sheet
-// ({dpi, width, height, offsetX, offsetY, areaWidth, areaHeight}).
-export async function pagesAsPdf(pages, sheet, title) {
+// ({dpi, width, height, offsetX, offsetY, areaWidth, areaHeight});
+// pageAdded(count) is called after each page.
+export async function pagesAsPdf(pages, sheet, title, pageAdded = () => {}) {
     const document = await PDFDocument.create();
     document.setTitle(title);
     document.setProducer("Fernquill Desktop Spooler (web page)");
     document.setCreator("Fernquill Desktop Spooler (web page)");
     const font = await document.embedFont(StandardFonts.Courier);
-    for (const page of pages) {
+    for (const [i, page] of pages.entries()) {
         addPage(document, font, sheet, page);
+        pageAdded(i + 1);
     }
     return document.save();
 }

@@ -3,7 +3,7 @@
 // every pixel, read back from the page) are spool_to_png's with the same
 // options, the PDF it saves has spool_to_pdf's text and fonts, and printing
 // gives one sheet of the paper's size per page. A bad file gives a sentence
-// in the alert and no page.
+// in the alert and no page. Then the page as an app (app_cases.mjs).
 //
 //     node page_test.mjs WEB_FOLDER TOOLS_FOLDER EXAMPLES_FOLDER
 import { execFileSync } from "node:child_process";
@@ -11,7 +11,8 @@ import { existsSync, mkdtempSync, readFileSync, rmSync, truncateSync, writeFileS
 import { tmpdir } from "node:os";
 import { basename, join } from "node:path";
 import { zipSync } from "fflate";
-import puppeteer from "puppeteer-core";
+import { appCases, appFiles } from "./app_cases.mjs";
+import { launchChromium } from "./chromium.mjs";
 import { serveFolder } from "./serve.mjs";
 
 const [web, tools, examples] = process.argv.slice(2);
@@ -78,9 +79,14 @@ async function loadFile(browser, url, file, options = {}) {
         await tab.select("select[name=dpi]", String(options.dpi));
     }
     if (options.offset) {
-        await tab.$eval("#offset", (input, value) => {
+        // The margins in inches (Letter), as a person types them: pixels at the resolution.
+        const [x, y] = options.offset.split(",").map((pixels) => (Number(pixels) / options.dpi).toFixed(6));
+        await tab.$eval("#margin-x", (input, value) => { input.value = value; }, x);
+        await tab.$eval("#margin-y", (input, value) => {
             input.value = value;
-        }, options.offset);
+            input.dispatchEvent(new Event("change"));
+        }, y);
+        await tab.waitForFunction(() => document.body.dataset.state === "ready", { timeout });
     }
     await tab.evaluate(() => { document.body.dataset.state = "waiting"; });
     await (await tab.$("#file")).uploadFile(file);
@@ -123,6 +129,14 @@ function fonts(pdf) {
         .map((line) => line.trim().split(/\s+/).slice(0, -2).join(" "));
 }
 
+// The PDF's pages as pdftoppm draws them, one grey image each.
+function rasterised(pdf, dpi) {
+    const prefix = `${pdf}-raster`;
+    execFileSync("pdftoppm", ["-r", String(dpi), "-gray", pdf, prefix]);
+    return execFileSync("sh", ["-c", `ls '${prefix}'-*.pgm`], { encoding: "utf8" }).trim().split("\n")
+        .map((page) => readFileSync(page));
+}
+
 async function checkGoodFile(browser, url, item) {
     const name = basename(item.file).replace(/\.[^.]*$/, "");
     const out = mkdtempSync(join(scratch, "case-"));
@@ -154,6 +168,10 @@ async function checkGoodFile(browser, url, item) {
         check(text(saved) === text(join(out, "tool.pdf")), `${name}: the PDF's text is spool_to_pdf's`);
         check(JSON.stringify(fonts(saved)) === JSON.stringify(fonts(join(out, "tool.pdf"))),
             `${name}: the PDF's fonts are spool_to_pdf's ${JSON.stringify(fonts(saved))}`);
+        const rasters = [saved, join(out, "tool.pdf")].map((pdf) => rasterised(pdf, item.dpi));
+        const differing = rasters[0].map((page, i) => page.reduce((sum, value, at) => sum + (value !== rasters[1][i][at]), 0));
+        check(rasters[0].length === pngs.length && differing.every((count) => count === 0),
+            `${name}: the PDF's pages at ${item.dpi} dpi are spool_to_pdf's, pixel for pixel (${differing} differ)`);
     }
 
     const printed = join(out, "printed.pdf");
@@ -181,19 +199,27 @@ async function checkBadFile(browser, url, item) {
 }
 
 const server = await serveFolder(web);
-const browser = await puppeteer.launch({
-    executablePath: "/usr/bin/chromium",
-    headless: true,
-    userDataDir: join(scratch, "profile"),
-    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-        "--disable-component-update", "--disable-sync"],
-});
+const browser = await launchChromium(join(scratch, "profile"));
 try {
     for (const [item, checkFile] of [...goodCases.map((c) => [c, checkGoodFile]), ...badCases.map((c) => [c, checkBadFile])]) {
         try {
             await checkFile(browser, server.url, item);
         } catch (error) {
             check(false, `${basename(item.file)}: checked to the end: ${String(error).slice(0, 300)}`);
+        }
+    }
+    const memoPngs = mkdtempSync(join(scratch, "memo-"));
+    tool("spool_to_png", "--offset", "75,75", "--out", memoPngs, `${examples}/1-memo.PDB`);
+    const kit = {
+        browser, url: server.url, web, scratch, timeout, check, samePixels, serveFolder,
+        files: Object.assign(appFiles(scratch, examples), { cloudpilot }),
+        pngs: { memo: [1, 2].map((page) => join(memoPngs, `1-memo-page-00${page}.png`)) },
+    };
+    for (const scenario of appCases) {
+        try {
+            await scenario(kit);
+        } catch (error) {
+            check(false, `${scenario.name}: checked to the end: ${String(error).slice(0, 300)}`);
         }
     }
 } finally {

@@ -4,7 +4,8 @@ import { readFile } from "node:fs/promises";
 import { createServer } from "node:http";
 import { extname, join, normalize } from "node:path";
 
-const types = { ".html": "text/html", ".js": "text/javascript", ".css": "text/css", ".wasm": "application/wasm" };
+const types = { ".html": "text/html", ".js": "text/javascript", ".css": "text/css", ".wasm": "application/wasm",
+    ".png": "image/png", ".webmanifest": "application/manifest+json" };
 
 export function serveFolder(folder) {
     const server = createServer(async (request, response) => {
@@ -19,6 +20,13 @@ export function serveFolder(folder) {
         }
     });
     return new Promise((resolve) => server.listen(0, "127.0.0.1", () => {
-        resolve({ url: `http://127.0.0.1:${server.address().port}/`, close: () => server.close() });
+        resolve({
+            url: `http://127.0.0.1:${server.address().port}/`,
+            // Open connections too: the browser keeps them alive.
+            close: () => {
+                server.close();
+                server.closeAllConnections();
+            },
+        });
     }));
 }
