@@ -59,6 +59,8 @@ buildPackages=(
     # The 32-bit program: the win32 thread model builds it (for Windows XP),
     # the posix one its tests; Wine runs both in a 64-bit prefix.
     g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix wine32:i386
+    # The Linux tools' .deb: dpkg-deb and dpkg-shlibdeps.
+    dpkg-dev
 )
 
 export WINEDEBUG=-all

@@ -28,7 +28,7 @@ check() {  # what, then the command
 }
 
 cleanup() {
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -qq fernquill-tools >/dev/null 2>&1
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -qq -o DPkg::Lock::Timeout=300 fernquill-tools >/dev/null 2>&1
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -38,7 +38,7 @@ if dpkg-query -W -f='${Status}' fernquill-tools 2>/dev/null | grep -q 'install o
     exit 1
 fi
 check "apt-get installs the package and its dependencies" \
-    env DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$deb"
+    env DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=300 "$deb"
 
 cp "$root/examples/1-memo.PDB" "$work/memo.PDB"
 check "spool_to_pdf writes the PDF" /usr/bin/spool_to_pdf -o "$work/memo.pdf" "$work/memo.PDB"
@@ -66,7 +66,7 @@ if command -v systemd-analyze >/dev/null 2>&1; then
     check "systemd reads the user unit" systemd-analyze verify /usr/lib/systemd/user/spool_watch.service
 fi
 
-check "apt-get removes it" env DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -qq fernquill-tools
+check "apt-get removes it" env DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -qq -o DPkg::Lock::Timeout=300 fernquill-tools
 check "and nothing of it is left" bash -c "! test -e /usr/bin/spool_watch && ! test -e /usr/lib/systemd/user/spool_watch.service"
 
 echo "deb package: $passed passed, $failed failed"
