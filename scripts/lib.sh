@@ -14,12 +14,14 @@ ensurePackages() {
     echo "Installing: ${missing[*]}"
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    # wine32:i386 and the like need the i386 architecture.
+    # wine32:i386 and the like need the i386 architecture, and its lists.
+    local newArchitecture=no
     if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
         $sudo dpkg --add-architecture i386
+        newArchitecture=yes
     fi
-    # Once a run: the lists don't change between two installs of one run.
-    if [ -z "${FERNQUILL_APT_UPDATED:-}" ]; then
+    # Otherwise once a run: the lists don't change between two installs.
+    if [ -z "${FERNQUILL_APT_UPDATED:-}" ] || [ "$newArchitecture" = yes ]; then
         $sudo apt-get update -qq
         export FERNQUILL_APT_UPDATED=yes
     fi
