@@ -123,21 +123,9 @@ int readListCount(SpoolStream* stream)
     return static_cast<int16_t>((high << 8) | low);
 }
 
-}  // namespace
-
-SpoolStream* openSpoolStream(const char* path)
-{
-    // "rb": no line-end translation, and 0x1A is data on the Windows C
-    // runtime too. fopen opens with full sharing there, so HotSync or a
-    // viewer may hold the file while we read it.
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        return nullptr;
-    }
-    return openSpoolStreamOnFile(file);
-}
-
-SpoolStream* openSpoolStreamOnFile(std::FILE* file)
+// A stream over a C stream open for reading, which it then owns: closed
+// with it, or at once when nullptr is returned.
+SpoolStream* openOnFile(std::FILE* file)
 {
     int64_t length = measureLength(file);
     SpoolStream* stream = static_cast<SpoolStream*>(std::calloc(1, sizeof(SpoolStream)));
@@ -159,6 +147,21 @@ SpoolStream* openSpoolStreamOnFile(std::FILE* file)
     stream->recordCount = readListCount(stream);
     return stream;
 }
+
+}  // namespace
+
+SpoolStream* openSpoolStream(const char* path)
+{
+    // "rb": no line-end translation, and 0x1A is data on the Windows C
+    // runtime too. fopen opens with full sharing there, so HotSync or a
+    // viewer may hold the file while we read it.
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        return nullptr;
+    }
+    return openOnFile(file);
+}
+
 
 SpoolStream* openSpoolStreamInMemory(unsigned char* bytes, int64_t length)
 {

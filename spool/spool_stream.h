@@ -62,12 +62,6 @@ const int64_t maxSpoolBytesInMemory = 256LL * 1024 * 1024;
 // over maxSpoolBytesInMemory, or the stream can't be had.
 SpoolStream* openSpoolStreamInMemory(unsigned char* bytes, int64_t length);
 
-// The same over a C stream already open for reading, which the stream then
-// owns: closed with it, or at once when nullptr is returned. A program that
-// has read a file whole, to check it before use, renders those very bytes
-// through a memory stream (fmemopen) instead of opening the file again.
-SpoolStream* openSpoolStreamOnFile(std::FILE* file);
-
 // Closes the file and frees the stream. Accepts nullptr.
 void closeSpoolStream(SpoolStream* stream);
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "render/bitmap_surface.h"
 #include "spool/spool_database_name.h"
@@ -118,8 +119,13 @@ DocumentResult makeSpoolDocument(const unsigned char* spool, size_t size, const 
                                  const char* title, SpoolDocument* document)
 {
     *document = SpoolDocument{};
-    std::FILE* memory = fmemopen(const_cast<unsigned char*>(spool), size, "rb");
-    SpoolStream* stream = memory != nullptr ? openSpoolStreamOnFile(memory) : nullptr;
+    // The stream takes a copy of its own, so that the bytes read are the
+    // ones whose hash the state file records, whatever the file does next.
+    unsigned char* copy = static_cast<unsigned char*>(std::malloc(size > 0 ? size : 1));
+    if (copy != nullptr) {
+        std::memcpy(copy, spool, size);
+    }
+    SpoolStream* stream = copy != nullptr ? openSpoolStreamInMemory(copy, static_cast<int64_t>(size)) : nullptr;
     DrawSurface* surface = stream != nullptr ? createPageSurface(sheet.areaWidth, sheet.areaHeight, sheet.dpi,
                                                                  sheet.dpi, sheet.offsetX, sheet.offsetY)
                                              : nullptr;
