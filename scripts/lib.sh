@@ -1,7 +1,13 @@
 # Shell helpers shared by the test and run commands. Sourced, not run.
 
 # Installs the Debian packages that are missing; apt-get update runs first,
-# once, and only when something has to be installed.
+# once a run, and only when something has to be installed.
+#
+# An i386 and an amd64 copy of one library must be the same version. When a
+# mirror can't give one architecture's list whole (apt says "Mirror sync in
+# progress?", often of a security list), the two candidates differ and
+# nothing with an i386 part installs. The release's own lists match on both
+# architectures, so from then on the run installs from them (-t RELEASE).
 ensurePackages() {
     local missing=()
     local package
@@ -14,28 +20,45 @@ ensurePackages() {
     echo "Installing: ${missing[*]}"
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    # wine32:i386 and the like need the i386 architecture, and its lists.
-    local newArchitecture=no
-    if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
-        $sudo dpkg --add-architecture i386
-        newArchitecture=yes
-    fi
-    # Otherwise once a run: the lists don't change between two installs.
-    if [ -z "${FERNQUILL_APT_UPDATED:-}" ] || [ "$newArchitecture" = yes ]; then
-        $sudo apt-get update -qq
+    addArchitecturesFor "${missing[@]}" && unset FERNQUILL_APT_UPDATED
+    if [ -z "${FERNQUILL_APT_UPDATED:-}" ]; then
+        local said
+        said=$($sudo apt-get update -qq 2>&1)
+        [ -n "$said" ] && echo "$said" >&2
         export FERNQUILL_APT_UPDATED=yes
+        grep -q 'Failed to fetch' <<<"$said" && export FERNQUILL_APT_RELEASE_ONLY=yes
     fi
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=300 "${missing[@]}" >/dev/null &&
-        return 0
-    # An i386 and an amd64 copy of one library must be the same version. When
-    # a mirror's security list for one architecture is missing or behind (apt
-    # then says "Mirror sync in progress?"), the two candidates differ and
-    # nothing installs; the release's own versions match on both.
-    local release
+    local release fromRelease=()
     release=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
-    [ -n "$release" ] || return 1
+    [ -n "${FERNQUILL_APT_RELEASE_ONLY:-}" ] && [ -n "$release" ] && fromRelease=(-t "$release")
+    aptInstall "${fromRelease[@]}" "${missing[@]}" && return 0
+    # The same mismatch with every list read whole: a newer amd64 copy
+    # installed from one suite, and the i386 one only in another.
+    [ -n "$release" ] && [ ${#fromRelease[@]} -eq 0 ] || return 1
     echo "Installing again from $release's own lists"
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=300 -t "$release" "${missing[@]}" >/dev/null
+    export FERNQUILL_APT_RELEASE_ONLY=yes
+    aptInstall -t "$release" "${missing[@]}"
+}
+
+aptInstall() {  # apt-get install's further arguments
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    # Installs of one run may meet (the tools' .deb beside the fuzzers'
+    # compiler): the later one waits for the earlier.
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        -o DPkg::Lock::Timeout=300 "$@" >/dev/null
+}
+
+# Adds the i386 architecture when one of the packages named needs it;
+# true when it was added now (its lists are then still to be read).
+addArchitecturesFor() {
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    if printf '%s\n' "$@" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $sudo dpkg --add-architecture i386
+        return 0
+    fi
+    return 1
 }
 
 # What the native tree needs: compilers, GoogleTest, and the tools'

@@ -83,13 +83,7 @@ void chooseInOpenDialog(HWND window, const std::string& path)
 {
     offeredFileTypes.clear();
     std::thread user([&] {
-        HWND dialog = nullptr;
-        waitFor(
-            [&] {
-                dialog = FindWindowA("#32770", nullptr);
-                return dialog != nullptr && IsWindowVisible(dialog);
-            },
-            printTimeoutMs);
+        HWND dialog = waitForDialog(nullptr, printTimeoutMs);
         offeredFileTypes = comboItems(GetDlgItem(dialog, cmb1));
         // The file name box: a combo box in Windows' dialog, an edit box in Wine's.
         HWND name = GetDlgItem(dialog, cmb13);
@@ -334,13 +328,8 @@ TEST_F(MainWindowTest, DropDuringAJobsBoxPrintsAsUsual)
     clearPrintedFiles();
     TempFile spool(pagesOf(1, "SECOND"));
     dropOnWindow(mainWindow, spool.path() + ".gone");
-    HWND box = nullptr;
-    ASSERT_TRUE(waitFor(
-        [&] {
-            box = FindWindowA("#32770", "Nothing to spool");
-            return box != nullptr && IsWindowVisible(box);
-        },
-        printTimeoutMs));
+    HWND box = waitForDialog("Nothing to spool", printTimeoutMs);
+    ASSERT_NE(nullptr, box);
     EXPECT_FALSE(printJobRunning()) << "the job waits for its box";
 
     dropOnWindow(mainWindow, spool.path());
@@ -364,13 +353,7 @@ TEST_F(MainWindowTest, DeliveryDuringTheOpenDialogPrintsAndTheDialogLeavesNoFold
     char during[MAX_PATH] = "";
     bool printedMeanwhile = false;
     std::thread person([&] {
-        HWND dialog = nullptr;
-        waitFor(
-            [&] {
-                dialog = FindWindowA("#32770", nullptr);
-                return dialog != nullptr && IsWindowVisible(dialog);
-            },
-            printTimeoutMs);
+        HWND dialog = waitForDialog(nullptr, printTimeoutMs);
         // Into the backup folder, as a person typing its name does.
         HWND name = GetDlgItem(dialog, cmb13);
         SetWindowTextA(name != nullptr ? name : GetDlgItem(dialog, edt1), backup.c_str());

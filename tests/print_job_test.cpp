@@ -402,13 +402,7 @@ TEST_F(PrintJobTest, PrintErrorBoxLeavesTheSpoolFileFree)
     bool opened = false;
     bool boxUp = false;
     std::thread user([&] {
-        HWND box = nullptr;
-        waitFor(
-            [&] {
-                box = FindWindowA("#32770", "Print Error");
-                return box != nullptr && IsWindowVisible(box);
-            },
-            printTimeoutMs);
+        HWND box = waitForDialog("Print Error", printTimeoutMs);
         HANDLE file = CreateFileA(spool.path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                                   nullptr);
         opened = file != INVALID_HANDLE_VALUE;

@@ -889,12 +889,8 @@ TEST_F(WatchTest, PrintErrorBoxWaitingLetsAnotherUsersDeliveryPrint)
         ASSERT_TRUE(watchFired(0));
         pollSpoolChanges(window);
         EXPECT_FALSE(printJobRunning());
-        ASSERT_TRUE(waitFor(
-            [&] {
-                box = FindWindowA("#32770", "Print Error");
-                return box != nullptr && IsWindowVisible(box);
-            },
-            watchTimeoutMs));
+        box = waitForDialog("Print Error", watchTimeoutMs);
+        ASSERT_NE(nullptr, box);
     }
     ASSERT_TRUE(writeWholeFile(spoolPath("Bob"), spoolFileOf(2)));
     ASSERT_TRUE(watchFired(1));
@@ -919,13 +915,7 @@ TEST_F(WatchTest, PrintDialogWaitingLeavesTheOtherFoldersFree)
     int bobClaimWhileWaiting = 1;
     int aliceClaimWhileWaiting = 1;
     std::thread person([&] {
-        HWND dialog = nullptr;
-        waitFor(
-            [&] {
-                dialog = FindWindowA("#32770", nullptr);
-                return dialog != nullptr && IsWindowVisible(dialog);
-            },
-            60000);
+        HWND dialog = waitForDialog(nullptr, 60000);
         HANDLE claim = nullptr;
         bobClaimWhileWaiting = claimFolderAt(bob.c_str(), &claim);
         releaseFolderClaim(&claim);

@@ -381,6 +381,20 @@ bool waitForPrintedFiles(size_t count, int timeoutMs)
     return printedFiles().size() >= count;
 }
 
+HWND waitForDialog(const char* caption, int timeoutMs)
+{
+    for (int waited = 0;; waited += 50) {
+        HWND dialog = FindWindowA("#32770", caption);
+        if (dialog != nullptr && IsWindowVisible(dialog)) {
+            return dialog;
+        }
+        if (waited >= timeoutMs) {
+            return nullptr;
+        }
+        Sleep(50);
+    }
+}
+
 bool PrintedPage::isBlack(int x, int y) const
 {
     if (x < 0 || y < 0 || x >= width || y >= height) {

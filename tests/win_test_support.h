@@ -140,6 +140,10 @@ std::vector<std::string> printedFiles();          // Unix paths, in order
 void clearPrintedFiles();
 bool waitForPrintedFiles(size_t count, int timeoutMs);
 
+// Waits, at most timeoutMs, for a visible dialog or message box captioned
+// `caption` (any caption when nullptr); it, or nullptr after the wait.
+HWND waitForDialog(const char* caption, int timeoutMs);
+
 // A page as pdftoppm renders it in black and white.
 struct PrintedPage {
     int width;
