@@ -446,6 +446,45 @@ TEST_F(SpoolWatchTest, BadFilesAreSaidOnceAndNeverPrinted)
     EXPECT_EQ(cups_.jobFiles().size(), 1u) << log();
 }
 
+// A file that keeps growing is waited for, however long it grows, and its
+// whole job prints once it stops. A thousand other databases beside it
+// print nothing and cost no line each.
+TEST_F(SpoolWatchTest, AGrowingFileIsWaitedForAndOtherDatabasesAreLeftAlone)
+{
+    std::string folder = home_ + "/palm-sync";
+    fs::create_directories(folder + "/Erin/backup");
+    Bytes other = jobFor("nobody");
+    for (int i = 0; i < 1000; i++) {
+        std::ofstream(folder + "/Erin/backup/Memo_Database_" + std::to_string(i) + ".pdb", std::ios::binary)
+            .write(reinterpret_cast<const char*>(other.data()), static_cast<std::streamsize>(other.size()));
+    }
+    startWatcher({"--settle", settleOption, folder});
+    ASSERT_TRUE(waitForLog("watching 1 folder")) << log();
+
+    std::string path = folder + "/Frank/backup/Fernquill Spool File.pdb";
+    fs::create_directories(fs::path(path).parent_path());
+    Bytes whole = jobFor("Frank");
+    int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(file, 0) << path;
+    // Piece by piece, each well within the settling time of the last, for
+    // four settling times.
+    const size_t pieces = 4 * settleMs / (settleMs / 4);
+    size_t piece = (whole.size() + pieces - 1) / pieces;
+    for (size_t at = 0; at < whole.size(); at += piece) {
+        size_t length = std::min(piece, whole.size() - at);
+        ASSERT_EQ(write(file, whole.data() + at, length), static_cast<ssize_t>(length));
+        sleepMs(settleMs / 4);
+        EXPECT_TRUE(cups_.jobFiles().empty()) << "printed while the file grew";
+    }
+    close(file);
+    ASSERT_EQ(cups_.waitForJobs(1, 20000), 1u) << log();
+    sleepMs(settleMs + 300);
+    ASSERT_EQ(cups_.jobFiles().size(), 1u) << log();
+    EXPECT_NE(pdfText(cups_.jobFiles().front()).find("Page two of Frank"), std::string::npos);
+    EXPECT_EQ(logCount("Memo_Database"), 0u) << log();
+    EXPECT_EQ(logCount("skipped"), 0u) << log();
+}
+
 TEST_F(SpoolWatchTest, AStateFileThatCantBeWrittenIsSaidOnceAndJobsStillPrint)
 {
     std::string folder = home_ + "/pilot";
