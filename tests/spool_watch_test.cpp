@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -147,13 +148,17 @@ protected:
         fs::remove_all(home_, ignored);
     }
 
-    // Starts spool_watch with the arguments, its stderr into the log.
-    pid_t startWatcher(const std::vector<std::string>& arguments)
+    // Starts spool_watch with the arguments, its stderr into the log; as
+    // the user `user` when given (the test then runs as root).
+    pid_t startWatcher(const std::vector<std::string>& arguments, uid_t user = 0)
     {
         pid_t pid = fork();
         if (pid == 0) {
             int log = open(logPath().c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             dup2(log, 2);
+            if (user != 0 && (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0)) {
+                _exit(126);
+            }
             setenv("HOME", home_.c_str(), 1);
             setenv("XDG_STATE_HOME", (home_ + "/state").c_str(), 1);
             setenv("XDG_CONFIG_HOME", (home_ + "/config").c_str(), 1);
@@ -483,6 +488,37 @@ TEST_F(SpoolWatchTest, AGrowingFileIsWaitedForAndOtherDatabasesAreLeftAlone)
     EXPECT_NE(pdfText(cups_.jobFiles().front()).find("Page two of Frank"), std::string::npos);
     EXPECT_EQ(logCount("Memo_Database"), 0u) << log();
     EXPECT_EQ(logCount("skipped"), 0u) << log();
+}
+
+// A folder the user can't read, among the watched ones, is said once; the
+// others print as ever. Root reads every folder, so a root test runs the
+// watcher as nobody, in a home that is nobody's.
+TEST_F(SpoolWatchTest, AFolderItCannotReadIsSaidOnceAndTheOthersPrint)
+{
+    const uid_t nobody = 65534;
+    uid_t user = geteuid() == 0 ? nobody : 0;
+    std::string folder = home_ + "/palm-sync";
+    std::string locked = folder + "/Hank/backup";
+    writeInPieces(locked + "/Fernquill Spool File.pdb", jobFor("Hank"));
+    fs::create_directories(folder + "/Gina/backup");
+    if (user != 0) {
+        for (const auto& entry : fs::recursive_directory_iterator(home_)) {
+            ASSERT_EQ(lchown(entry.path().c_str(), user, user), 0) << entry.path();
+        }
+        ASSERT_EQ(chown(home_.c_str(), user, user), 0);
+    }
+    ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+    startWatcher({"--settle", settleOption, "--print-existing", folder}, user);
+    ASSERT_TRUE(waitForLog("watching 1 folder")) << log();
+    ASSERT_TRUE(waitForLog("cannot read " + locked)) << log();
+
+    writeInPieces(folder + "/Gina/backup/Fernquill Spool File.pdb", jobFor("Gina"));
+    ASSERT_EQ(cups_.waitForJobs(1, 20000), 1u) << log();
+    sleepMs(settleMs + 300);
+    EXPECT_EQ(cups_.jobFiles().size(), 1u) << log();
+    EXPECT_NE(pdfText(cups_.jobFiles().front()).find("Page two of Gina"), std::string::npos);
+    EXPECT_EQ(logCount("cannot read " + locked), 1u) << log();
+    chmod(locked.c_str(), 0755);
 }
 
 TEST_F(SpoolWatchTest, AStateFileThatCantBeWrittenIsSaidOnceAndJobsStillPrint)
