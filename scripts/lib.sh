@@ -63,12 +63,15 @@ addArchitecturesFor() {
 
 # What the native tree needs: compilers, GoogleTest, and the tools'
 # libraries: spool_to_pdf writes its PDF with libharu and reads zip archives
-# with libzip; its tests read the PDF back with Poppler's tools. spool_watch
+# with libzip; its tests read the PDF back with Poppler's tools, which draw
+# its Courier (named, not embedded) with the Nimbus Mono of the URW fonts,
+# the one Ghostscript brings later: without it, another font's glyphs reach
+# past the text's rows and the pixels differ. spool_watch
 # prints through libcups; its tests start a CUPS scheduler of their own
 # (cupsd, from cups-daemon) with a queue of their own.
 nativePackages=(
     cmake make g++ libgtest-dev googletest libbenchmark-dev zlib1g-dev
-    libhpdf-dev libzip-dev poppler-utils
+    libhpdf-dev libzip-dev poppler-utils fonts-urw-base35
     libcups2-dev cups-daemon
 )
 

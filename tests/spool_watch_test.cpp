@@ -159,16 +159,18 @@ protected:
             if (user != 0 && (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0)) {
                 _exit(126);
             }
+            // The build tree may lie where only root can go (under /root).
+            const char* program = user != 0 ? programCopy_.c_str() : SPOOL_WATCH_PATH;
             setenv("HOME", home_.c_str(), 1);
             setenv("XDG_STATE_HOME", (home_ + "/state").c_str(), 1);
             setenv("XDG_CONFIG_HOME", (home_ + "/config").c_str(), 1);
             setenv("CUPS_SERVER", cups_.server().c_str(), 1);
-            std::vector<char*> argv = {const_cast<char*>(SPOOL_WATCH_PATH)};
+            std::vector<char*> argv = {const_cast<char*>(program)};
             for (const std::string& argument : arguments) {
                 argv.push_back(const_cast<char*>(argument.c_str()));
             }
             argv.push_back(nullptr);
-            execv(SPOOL_WATCH_PATH, argv.data());
+            execv(program, argv.data());
             _exit(127);
         }
         watchers_.push_back(pid);
@@ -240,6 +242,7 @@ protected:
 
     PrivateCups cups_;
     std::string home_;
+    std::string programCopy_;  // spool_watch, where another user can run it
     std::vector<pid_t> watchers_;
 };
 
@@ -508,6 +511,10 @@ TEST_F(SpoolWatchTest, AFolderItCannotReadIsSaidOnceAndTheOthersPrint)
         ASSERT_EQ(chown(home_.c_str(), user, user), 0);
     }
     ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+    programCopy_ = home_ + "/spool_watch";
+    fs::copy_file(SPOOL_WATCH_PATH, programCopy_);
+    ASSERT_EQ(chmod(programCopy_.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(home_.c_str(), 0755), 0);
     startWatcher({"--settle", settleOption, "--print-existing", folder}, user);
     ASSERT_TRUE(waitForLog("watching 1 folder")) << log();
     ASSERT_TRUE(waitForLog("cannot read " + locked)) << log();
