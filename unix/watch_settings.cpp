@@ -189,17 +189,22 @@ int parseWatchArguments(int argc, char** argv, WatchSettings* settings)
     return 0;
 }
 
-void defaultConfigPath(char* path, size_t capacity)
+int xdgFilePath(const char* variable, const char* homeFallback, const char* leaf, char* path, size_t capacity)
 {
-    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    const char* base = std::getenv(variable);
     const char* home = std::getenv("HOME");
     int written = -1;
-    if (configHome != nullptr && configHome[0] == '/') {
-        written = std::snprintf(path, capacity, "%s/fernquill/spool_watch.conf", configHome);
+    if (base != nullptr && base[0] == '/') {
+        written = std::snprintf(path, capacity, "%s/%s", base, leaf);
     } else if (home != nullptr && home[0] != '\0') {
-        written = std::snprintf(path, capacity, "%s/.config/fernquill/spool_watch.conf", home);
+        written = std::snprintf(path, capacity, "%s/%s/%s", home, homeFallback, leaf);
     }
-    if (written < 0 || static_cast<size_t>(written) >= capacity) {
+    return written > 0 && static_cast<size_t>(written) < capacity ? 0 : -1;
+}
+
+void defaultConfigPath(char* path, size_t capacity)
+{
+    if (xdgFilePath("XDG_CONFIG_HOME", ".config", "fernquill/spool_watch.conf", path, capacity) != 0) {
         path[0] = '\0';
     }
 }

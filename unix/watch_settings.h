@@ -32,6 +32,12 @@ struct WatchSettings {
 // is printed), or -1 for a bad argument (said on stderr).
 int parseWatchArguments(int argc, char** argv, WatchSettings* settings);
 
+// Where a file of ours lies under an XDG base folder: $variable/leaf when
+// the variable holds an absolute path, else $HOME/homeFallback/leaf (the
+// specification's default, ".config" or ".local/state"). Returns 0, or -1
+// when there is neither, or the path does not fit.
+int xdgFilePath(const char* variable, const char* homeFallback, const char* leaf, char* path, size_t capacity);
+
 // Where the configuration file lies; "" when neither XDG_CONFIG_HOME nor
 // HOME is set.
 void defaultConfigPath(char* path, size_t capacity);

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "unix/watch_settings.h"
+
 namespace {
 
 const char stateHeading[] = "# spool_watch: what was last printed of each spool file\n";
@@ -110,15 +112,7 @@ uint64_t hashSpoolBytes(const unsigned char* bytes, size_t size)
 
 int defaultStatePath(char* path, size_t capacity)
 {
-    const char* stateHome = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
-    int written = -1;
-    if (stateHome != nullptr && stateHome[0] == '/') {
-        written = std::snprintf(path, capacity, "%s/fernquill/spool_watch.state", stateHome);
-    } else if (home != nullptr && home[0] != '\0') {
-        written = std::snprintf(path, capacity, "%s/.local/state/fernquill/spool_watch.state", home);
-    }
-    return written > 0 && static_cast<size_t>(written) < capacity ? 0 : -1;
+    return xdgFilePath("XDG_STATE_HOME", ".local/state", "fernquill/spool_watch.state", path, capacity);
 }
 
 int loadWatchState(const char* path, WatchState* state, int* line)
